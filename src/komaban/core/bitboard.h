@@ -1,0 +1,57 @@
+#ifndef KOMABAN_CORE_BITBOARD_H
+#define KOMABAN_CORE_BITBOARD_H
+
+#include <bit>
+#include <cstdint>
+
+#include "komaban/core/types.h"
+
+namespace komaban {
+
+// One bit per square index: index i is bit 127 - i, so index 0 is the most
+// significant bit and the lowest index of a set is found by counting leading
+// zeros. Scans always run from the lowest index to the highest.
+__extension__ typedef unsigned __int128 Bitboard;
+
+constexpr Bitboard make_bitboard(std::uint64_t high, std::uint64_t low) {
+  return (Bitboard(high) << 64) | low;
+}
+constexpr std::uint64_t high_word(Bitboard b) { return std::uint64_t(b >> 64); }
+constexpr std::uint64_t low_word(Bitboard b) { return std::uint64_t(b); }
+
+// Only the low seven bits of an index take part, so any byte names a bit.
+constexpr Bitboard square_bb(unsigned index) { return Bitboard(1) << (127 - (index & 127)); }
+
+constexpr bool contains(Bitboard b, unsigned index) { return (b & square_bb(index)) != 0; }
+
+constexpr int popcount(Bitboard b) {
+  return std::popcount(high_word(b)) + std::popcount(low_word(b));
+}
+
+// Lowest square index of a non-empty set.
+constexpr Square lowest_square(Bitboard b) {
+  const std::uint64_t high = high_word(b);
+  return Square(high ? std::countl_zero(high) : 64 + std::countl_zero(low_word(b)));
+}
+
+// Highest square index of a non-empty set.
+constexpr Square highest_square(Bitboard b) {
+  const std::uint64_t low = low_word(b);
+  return Square(low ? 127 - std::countr_zero(low) : 63 - std::countr_zero(high_word(b)));
+}
+
+constexpr Square pop_lowest(Bitboard& b) {
+  const Square s = lowest_square(b);
+  b ^= square_bb(s);
+  return s;
+}
+
+// Calls f(square) for every square of b, lowest index first.
+template <class F>
+constexpr void for_each_square(Bitboard b, F&& f) {
+  while (b) f(pop_lowest(b));
+}
+
+}  // namespace komaban
+
+#endif

@@ -1,0 +1,47 @@
+#include "komaban/core/execute.h"
+
+namespace komaban {
+
+void move_to_hand(Board& b, Square t) {
+  const PieceType base = demote(piece_type_at(b, t));
+  const Bitboard m = square_bb(t);
+  const bool black = b.color_boards[0] & m;
+  b.occupied &= ~m;
+  set_color_boards(b, m, Color::None);
+  set_piece_board(b, m, PieceType::None);
+  const Color receiver = black ? Color::White : Color::Black;
+  b.hand.add_to_slot(base == PieceType::None ? 0 : Hand::slot(receiver, base), 1);
+}
+
+void execute_move(Board& b, Move move) {
+  const Square to = to_square(move);
+  const Bitboard to_bb = square_bb(to);
+  if (b.occupied & to_bb) move_to_hand(b, to);
+
+  if (is_drop(move)) {
+    const int code = dropped_kind_code(move);
+    const Color owner = dropped_owner(move);
+    const bool has_kind = code >= 1 && code < PIECE_TYPE_NB;
+    const auto slot = std::uint16_t(has_kind ? code + 8 * index(owner) - 1 : 0);
+    if (slot >= Hand::SIZE) panic_index_out_of_bounds(Hand::SIZE, slot);
+    b.hand.decrease_slot(slot);
+    b.occupied |= to_bb;
+    set_color_boards(b, to_bb, owner);
+    set_piece_board(b, to_bb, has_kind ? PieceType(code) : PieceType::None);
+    return;
+  }
+
+  const Square from = from_square(move);
+  const Bitboard from_bb = square_bb(from);
+  const PieceType kind = piece_type_at(b, from);
+  const bool was_occupied = b.occupied & from_bb;
+  const bool was_black = b.color_boards[0] & from_bb;
+  set_color_boards(b, from_bb, Color::None);
+  set_piece_board(b, from_bb, PieceType::None);
+  b.occupied = (b.occupied & ~from_bb) | to_bb;
+  set_color_boards(b, to_bb,
+                   was_black ? Color::Black : was_occupied ? Color::White : Color::None);
+  set_piece_board(b, to_bb, is_promote(move) && is_promotable(kind) ? promote(kind) : kind);
+}
+
+}  // namespace komaban

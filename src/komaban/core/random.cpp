@@ -1,0 +1,80 @@
+#include "komaban/core/random.h"
+
+#include <fcntl.h>
+#include <pthread.h>
+#include <sys/random.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <optional>
+
+#include "komaban/core/panic.h"
+
+namespace komaban {
+
+namespace {
+
+// Bumped in every child after fork; a generator seeded under another value
+// is reseeded before its next use, so parent and child never share a stream.
+std::atomic<std::uint64_t> fork_generation{0};
+
+void after_fork_in_child() { fork_generation.fetch_add(1, std::memory_order_relaxed); }
+
+const bool fork_handler_installed = [] {
+  return pthread_atfork(nullptr, nullptr, after_fork_in_child) == 0;
+}();
+
+bool fill_from_getrandom(unsigned char* buffer, std::size_t size) {
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t n = getrandom(buffer + done, size - done, 0);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    done += std::size_t(n);
+  }
+  return true;
+}
+
+bool fill_from_urandom(unsigned char* buffer, std::size_t size) {
+  const int fd = open("/dev/urandom", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t n = read(fd, buffer + done, size - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += std::size_t(n);
+  }
+  close(fd);
+  return done == size;
+}
+
+}  // namespace
+
+std::array<std::uint64_t, 4> entropy_seed() {
+  std::array<std::uint64_t, 4> seed{};
+  auto* bytes = reinterpret_cast<unsigned char*>(seed.data());
+  if (!fill_from_getrandom(bytes, sizeof seed) && !fill_from_urandom(bytes, sizeof seed))
+    throw Panic("could not read the operating system's entropy source");
+  return seed;
+}
+
+Rng& thread_rng() {
+  struct Slot {
+    std::optional<Rng> rng;
+    std::uint64_t generation = 0;
+  };
+  thread_local Slot slot;
+  const std::uint64_t generation = fork_generation.load(std::memory_order_relaxed);
+  if (!slot.rng || slot.generation != generation || !fork_handler_installed) {
+    slot.rng.emplace(entropy_seed());
+    slot.generation = generation;
+  }
+  return *slot.rng;
+}
+
+}  // namespace komaban
