@@ -1,6 +1,7 @@
 #ifndef KOMABAN_CORE_BITBOARD_H
 #define KOMABAN_CORE_BITBOARD_H
 
+#include <array>
 #include <bit>
 #include <cstdint>
 
@@ -20,7 +21,13 @@ constexpr std::uint64_t high_word(Bitboard b) { return std::uint64_t(b >> 64); }
 constexpr std::uint64_t low_word(Bitboard b) { return std::uint64_t(b); }
 
 // Only the low seven bits of an index take part, so any byte names a bit.
-constexpr Bitboard square_bb(unsigned index) { return Bitboard(1) << (127 - (index & 127)); }
+// A table, because a variable 128-bit shift costs a branch and several words.
+inline constexpr auto SQUARE_BB = [] {
+  std::array<Bitboard, 128> table{};
+  for (int i = 0; i < 128; ++i) table[i] = Bitboard(1) << (127 - i);
+  return table;
+}();
+constexpr Bitboard square_bb(unsigned index) { return SQUARE_BB[index & 127]; }
 
 constexpr bool contains(Bitboard b, unsigned index) { return (b & square_bb(index)) != 0; }
 
@@ -46,10 +53,21 @@ constexpr Square pop_lowest(Bitboard& b) {
   return s;
 }
 
-// Calls f(square) for every square of b, lowest index first.
+// Calls f(square) for every square of b, lowest index first, a 64-bit half
+// at a time.
 template <class F>
 constexpr void for_each_square(Bitboard b, F&& f) {
-  while (b) f(pop_lowest(b));
+  constexpr std::uint64_t TOP = std::uint64_t(1) << 63;
+  for (std::uint64_t w = high_word(b); w;) {
+    const int z = std::countl_zero(w);
+    w ^= TOP >> z;
+    f(Square(z));
+  }
+  for (std::uint64_t w = low_word(b); w;) {
+    const int z = std::countl_zero(w);
+    w ^= TOP >> z;
+    f(Square(64 + z));
+  }
 }
 
 }  // namespace komaban

@@ -3,12 +3,13 @@
 namespace komaban {
 
 void move_to_hand(Board& b, Square t) {
-  const PieceType base = demote(piece_type_at(b, t));
+  const PieceType kind = piece_type_at(b, t);
+  const PieceType base = demote(kind);
   const Bitboard m = square_bb(t);
   const bool black = b.color_boards[0] & m;
   b.occupied &= ~m;
   set_color_boards(b, m, Color::None);
-  set_piece_board(b, m, PieceType::None);
+  replace_piece_board(b, m, kind, PieceType::None);
   const Color receiver = black ? Color::White : Color::Black;
   b.hand.add_to_slot(base == PieceType::None ? 0 : Hand::slot(receiver, base), 1);
 }
@@ -27,7 +28,7 @@ void execute_move(Board& b, Move move) {
     b.hand.decrease_slot(slot);
     b.occupied |= to_bb;
     set_color_boards(b, to_bb, owner);
-    set_piece_board(b, to_bb, has_kind ? PieceType(code) : PieceType::None);
+    replace_piece_board(b, to_bb, piece_type_at(b, to), has_kind ? PieceType(code) : PieceType::None);
     return;
   }
 
@@ -37,11 +38,12 @@ void execute_move(Board& b, Move move) {
   const bool was_occupied = b.occupied & from_bb;
   const bool was_black = b.color_boards[0] & from_bb;
   set_color_boards(b, from_bb, Color::None);
-  set_piece_board(b, from_bb, PieceType::None);
+  replace_piece_board(b, from_bb, kind, PieceType::None);
   b.occupied = (b.occupied & ~from_bb) | to_bb;
   set_color_boards(b, to_bb,
                    was_black ? Color::Black : was_occupied ? Color::White : Color::None);
-  set_piece_board(b, to_bb, is_promote(move) && is_promotable(kind) ? promote(kind) : kind);
+  const PieceType arriving = is_promote(move) && is_promotable(kind) ? promote(kind) : kind;
+  replace_piece_board(b, to_bb, piece_type_at(b, to), arriving);
 }
 
 }  // namespace komaban

@@ -28,15 +28,15 @@ void input_turn(Game& g, std::string_view text) {
   g.turn = first == 'b' ? Color::Black : first == 'w' ? Color::White : Color::None;
 }
 
-void play_random(Game& g, Rng& rng, MoveList& list) {
+void play_random(Game& g, Rng& rng, MoveBag& moves) {
   if (game_outcome(g).finished) return;
   for (;;) {
-    generate_moves(g.board, g.turn, list);
-    if (list.size == 0) {
+    moves.generate(g.board, g.turn);
+    if (moves.size() == 0) {
       g.winner = ~g.turn;
       return;
     }
-    play(g, list.moves[rng.uniform(std::uint16_t(list.size - 1))]);
+    play(g, moves[rng.uniform(std::uint16_t(moves.size() - 1))]);
     if (g.move_number >= MOVE_LIMIT) {
       g.winner = Color::None;
       return;

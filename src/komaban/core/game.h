@@ -38,8 +38,9 @@ void input_turn(Game& g, std::string_view text);
 
 // Plays uniformly random moves until the game is over and records the winner
 // when a move of this call ended it. A side to move without any move loses:
-// the game stops there with the opponent as winner. list is scratch space.
-void play_random(Game& g, Rng& rng, MoveList& list);
+// the game stops there with the opponent as winner. moves is scratch space,
+// reused for every move.
+void play_random(Game& g, Rng& rng, MoveBag& moves);
 
 }  // namespace komaban
 

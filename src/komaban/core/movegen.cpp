@@ -1,6 +1,7 @@
 #include "komaban/core/movegen.h"
 
 #include <memory>
+#include <utility>
 
 namespace komaban {
 
@@ -64,22 +65,27 @@ constexpr auto STEP_TARGETS = [] {
   return steps;
 }();
 
-// Slide directions of each kind, already turned for each colour, and
-// whether a direction runs towards higher indices.
-struct Slides {
-  std::array<std::uint8_t, 4> direction{};
-  int count = 0;
+// The moves of each kind for each colour: index offsets of its steps and
+// jumps, and its slide directions (already turned for White).
+struct KindMoves {
+  std::array<int, 8> step_offset{};
+  int steps = 0;
+  std::array<std::uint8_t, 4> slide_direction{};
+  int slides = 0;
 };
-constexpr auto SLIDES = [] {
-  std::array<std::array<Slides, PIECE_TYPE_NB>, COLOR_NB> slides{};
+constexpr auto KIND_MOVES = [] {
+  std::array<std::array<KindMoves, PIECE_TYPE_NB>, COLOR_NB> moves{};
   for (int c = 0; c < COLOR_NB; ++c)
     for (int k = 0; k < PIECE_TYPE_NB; ++k)
-      for (int d = 0; d < 8; ++d)
-        if (REACH[k][d] == SLIDE) {
-          Slides& s = slides[c][k];
-          s.direction[s.count++] = std::uint8_t(c ? (d + 4) % 8 : d);
-        }
-  return slides;
+      for (int d = 0; d < 8; ++d) {
+        KindMoves& m = moves[c][k];
+        if (REACH[k][d] == SLIDE)
+          m.slide_direction[m.slides++] = std::uint8_t(c ? (d + 4) % 8 : d);
+        else if (REACH[k][d] != NONE)
+          m.step_offset[m.steps++] =
+              (c ? -1 : 1) * (DIRECTION_OFFSET[d] + (REACH[k][d] == JUMP ? 11 : 0));
+      }
+  return moves;
 }();
 
 // Squares of a slide up to and including the first blocker.
@@ -93,6 +99,35 @@ inline Bitboard slide_targets(int d, Square s, Bitboard blockers) {
   return ray;
 }
 
+// Steps and jumps as 16 groups: 0-7 one step in the mover's direction d,
+// 8-15 a knight jump in direction d - 8 (only 9 and 15 are used). GROUPS_OF
+// lists, for each kind, the groups it moves in.
+constexpr int STEP_GROUP_NB = 16;
+constexpr int group_offset(int group) { return DIRECTION_OFFSET[group % 8] + (group >= 8 ? 11 : 0); }
+struct Groups {
+  std::array<std::uint8_t, 8> group{};
+  int count = 0;
+};
+constexpr auto GROUPS_OF = [] {
+  std::array<Groups, PIECE_TYPE_NB> groups{};
+  for (int k = 0; k < PIECE_TYPE_NB; ++k)
+    for (int d = 0; d < 8; ++d)
+      if (REACH[k][d] == STEP || REACH[k][d] == JUMP)
+        groups[k].group[groups[k].count++] = std::uint8_t(REACH[k][d] == JUMP ? 8 + d : d);
+  return groups;
+}();
+
+// Every square moved by a fixed index offset; squares leaving the 128 bits
+// vanish, as landings below index 0 or above 127 do.
+template <int Offset>
+constexpr Bitboard shift(Bitboard b) {
+  if constexpr (Offset > 0) return b >> Offset;
+  else return b << -Offset;
+}
+
+constexpr std::array<PieceType, 5> SLIDERS = {PieceType::Rook, PieceType::Bichop, PieceType::Lance,
+                                              PieceType::Dragon, PieceType::Horse};
+
 // FILE_SQUARES[col]: rows 1 to 9 of a column, for the pawn-drop rule.
 constexpr auto FILE_SQUARES = [] {
   std::array<Bitboard, FILE_NB> files{};
@@ -101,40 +136,76 @@ constexpr auto FILE_SQUARES = [] {
   return files;
 }();
 
-inline Move* emit_board_moves(Move* out, Square from, Bitboard targets, Move flags) {
-  while (targets) *out++ = Move(make_board_move(from, pop_lowest(targets)) | flags);
-  return out;
-}
-
-inline Move* emit_drops(Move* out, Bitboard targets, Color owner, PieceType kind) {
-  while (targets) *out++ = make_drop(pop_lowest(targets), owner, kind);
-  return out;
-}
-
-}  // namespace
-
-void generate_moves(const Board& b, Color color, MoveList& list) {
-  Move* out = list.moves.data();
-
-  // Board moves. Colour boards are disjoint, so every mover's piece has the
-  // mover's colour; any colour other than White moves Black's pieces.
-  const int c = color == Color::White ? 1 : 0;
-  const Bitboard own = b.color_boards[c];
-  const Bitboard blockers = b.color_boards[0] | b.color_boards[1];
-  const Bitboard zone = masks::PROMOTION_ZONE[c];
-  for (Bitboard pieces = own; pieces;) {
-    const Square from = pop_lowest(pieces);
-    const PieceType kind = piece_type_at(b, from);
-    Bitboard targets = STEP_TARGETS[c][index(kind)][from];
-    const Slides& slides = SLIDES[c][index(kind)];
-    for (int i = 0; i < slides.count; ++i) targets |= slide_targets(slides.direction[i], from, blockers);
-    targets &= ~own;
-    out = emit_board_moves(out, from, targets, 0);
-    if (is_promotable(kind))
-      out = emit_board_moves(out, from, contains(zone, from) ? targets : targets & zone, PROMOTE_FLAG);
+// The i-th lowest square of a set with more than i squares.
+inline Square nth_square(Bitboard b, std::size_t i) {
+  std::uint64_t word = high_word(b);
+  unsigned base = 0;
+  if (const auto high_count = std::size_t(std::popcount(word)); i >= high_count) {
+    i -= high_count;
+    word = low_word(b);
+    base = 64;
   }
+  for (; i; --i) word &= ~(std::uint64_t(1) << 63 >> std::countl_zero(word));
+  return Square(base + unsigned(std::countl_zero(word)));
+}
 
-  // Drops, one set per kind held, from the hand's labels.
+// The mover's side of the board. Colour boards are disjoint, so every mover's
+// piece has the mover's colour; any colour other than White moves Black's.
+struct Side {
+  int c;
+  Bitboard own;
+  Bitboard blockers;
+  Bitboard zone;
+
+  Side(const Board& b, Color color)
+      : c(color == Color::White ? 1 : 0),
+        own(b.color_boards[c]),
+        blockers(b.color_boards[0] | b.color_boards[1]),
+        zone(masks::PROMOTION_ZONE[c]) {}
+};
+
+// Calls visit(targets, base) for every non-empty run of board moves, in list
+// order; a run stands for base | (t << 7) for each t in targets, ascending.
+// Stops early when visit returns true.
+template <class Visit>
+void visit_board_runs(const Board& b, Color color, Visit&& visit) {
+  const Side side(b, color);
+
+  // A square is in at most one piece board, so the kinds of the mover's
+  // squares are gathered board by board instead of searched square by square.
+  std::array<PieceType, SQUARE_NB> kind_at;
+  Bitboard kindless = side.own;
+  for (int k = 1; k < PIECE_TYPE_NB; ++k) {
+    const Bitboard squares = b.piece_boards[k] & side.own;
+    kindless &= ~squares;
+    for_each_square(squares, [&](Square s) { kind_at[s] = PieceType(k); });
+  }
+  for_each_square(kindless, [&](Square s) { kind_at[s] = PieceType::None; });
+
+  // One pass per 64-bit half keeps the loop body in one place.
+  for (unsigned half = 0; half < 2; ++half) {
+    for (std::uint64_t w = half ? low_word(side.own) : high_word(side.own); w;) {
+      const int z = std::countl_zero(w);
+      w ^= std::uint64_t(1) << 63 >> z;
+      const auto from = Square(64 * half + unsigned(z));
+      const PieceType kind = kind_at[from];
+      const KindMoves& moves = KIND_MOVES[side.c][index(kind)];
+      Bitboard targets = STEP_TARGETS[side.c][index(kind)][from];
+      for (int i = 0; i < moves.slides; ++i)
+        targets |= slide_targets(moves.slide_direction[i], from, side.blockers);
+      targets &= ~side.own;
+      if (targets && visit(targets, make_board_move(from, 0))) return;
+      if (!is_promotable(kind)) continue;
+      const Bitboard promoting = contains(side.zone, from) ? targets : targets & side.zone;
+      if (promoting && visit(promoting, make_board_move(from, 0, true))) return;
+    }
+  }
+}
+
+// Calls visit(targets, base) for the drop run of every kind held, in slot
+// order, as visit_board_runs does.
+template <class Visit>
+void visit_drop_runs(const Board& b, Color color, Visit&& visit) {
   for (const Piece& label : b.hand.player_pieces(color)) {
     if (!is_player(label.owner))
       panic_index_out_of_bounds(COLOR_NB, std::uint64_t(std::int64_t(label.owner)));
@@ -154,14 +225,96 @@ void generate_moves(const Board& b, Color color, MoveList& list) {
         break;
       default: continue;
     }
-    out = emit_drops(out, targets, label.owner, label.kind);
+    if (targets && visit(targets, make_drop(0, label.owner, label.kind))) return;
   }
+}
+
+}  // namespace
+
+void generate_moves(const Board& b, Color c, MoveList& list) {
+  Move* out = list.moves.data();
+  auto emit = [&](Bitboard targets, Move base) {
+    for_each_square(targets, [&](Square t) { *out++ = Move(base | (t << TO_SHIFT)); });
+    return false;
+  };
+  visit_board_runs(b, c, emit);
+  visit_drop_runs(b, c, emit);
   list.size = std::size_t(out - list.moves.data());
+}
+
+void MoveBag::generate(const Board& b, Color color) {
+  size_ = move_count_ = 0;
+  const Side side(b, color);
+  const Bitboard open = masks::PLAYING & ~side.own;
+  std::array<Bitboard, PIECE_TYPE_NB> mine;
+  for (int k = 0; k < PIECE_TYPE_NB; ++k) mine[k] = b.piece_boards[k] & side.own;
+
+  // The pieces moving in each group, and the promotable ones among them.
+  std::array<Bitboard, STEP_GROUP_NB> pieces{}, promotable{};
+  for (int k = 1; k < PIECE_TYPE_NB; ++k) {
+    if (!mine[k]) continue;
+    const Groups& groups = GROUPS_OF[k];
+    for (int i = 0; i < groups.count; ++i) pieces[groups.group[i]] |= mine[k];
+    if (is_promotable(PieceType(k)))
+      for (int i = 0; i < groups.count; ++i) promotable[groups.group[i]] |= mine[k];
+  }
+  // One shift per group; the offsets are constants for each colour.
+  auto add_groups = [&]<int Sign, std::size_t... G>(std::index_sequence<G...>) {
+    auto add_group = [&]<std::size_t Group>() {
+      constexpr int offset = Sign * group_offset(Group);
+      if (!pieces[Group]) return;
+      add(shift<offset>(pieces[Group]) & open, 0, offset);
+      if (!promotable[Group]) return;
+      add(shift<offset>(promotable[Group] & side.zone) & open, PROMOTE_FLAG, offset);
+      add(shift<offset>(promotable[Group] & ~side.zone) & open & side.zone, PROMOTE_FLAG, offset);
+    };
+    (add_group.template operator()<G>(), ...);
+  };
+  if (side.c) add_groups.operator()<-1>(std::make_index_sequence<STEP_GROUP_NB>());
+  else add_groups.operator()<1>(std::make_index_sequence<STEP_GROUP_NB>());
+
+  for (PieceType kind : SLIDERS) {
+    const KindMoves& moves = KIND_MOVES[side.c][index(kind)];
+    for_each_square(mine[index(kind)], [&](Square from) {
+      Bitboard targets = 0;
+      for (int i = 0; i < moves.slides; ++i)
+        targets |= slide_targets(moves.slide_direction[i], from, side.blockers);
+      targets &= ~side.own;
+      add(targets, make_board_move(from, 0), 0);
+      if (is_promotable(kind))
+        add(contains(side.zone, from) ? targets : targets & side.zone,
+            make_board_move(from, 0, true), 0);
+    });
+  }
+
+  visit_drop_runs(b, color, [&](Bitboard targets, Move base) {
+    add(targets, base, 0);
+    return false;
+  });
+}
+
+Move MoveBag::operator[](std::size_t i) const {
+  for (std::size_t r = 0; r < size_; ++r) {
+    const Run& run = runs_[r];
+    const auto n = std::size_t(popcount(run.targets));
+    if (i >= n) {
+      i -= n;
+      continue;
+    }
+    const Square to = nth_square(run.targets, i);
+    return Move(run.base | (to << TO_SHIFT) | (run.offset ? Square(to - run.offset) : 0));
+  }
+  panic_index_out_of_bounds(move_count_, i);
 }
 
 MoveList& scratch_move_list() {
   thread_local std::unique_ptr<MoveList> list = std::make_unique<MoveList>();
   return *list;
+}
+
+MoveBag& scratch_move_bag() {
+  thread_local std::unique_ptr<MoveBag> bag = std::make_unique<MoveBag>();
+  return *bag;
 }
 
 }  // namespace komaban

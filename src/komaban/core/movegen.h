@@ -9,10 +9,10 @@
 
 namespace komaban {
 
-// An upper bound on the length of any move list: at most 128 squares hold a
-// mover's piece, each with at most 8 squares in each of 8 directions, listed
-// plain and promoting; then at most 8 hand labels with at most 128 targets.
-constexpr std::size_t MAX_MOVES = 128 * 8 * 8 * 2 + 8 * 128;
+// Each of at most 128 mover's pieces has at most 8 targets in each of 8
+// directions, listed plain and promoting; then at most 8 hand labels with at
+// most 128 targets each.
+constexpr std::size_t MAX_MOVES = 128 * 2 * 8 * 8 + 8 * 128;
 
 struct MoveList {
   std::array<Move, MAX_MOVES> moves;
@@ -22,15 +22,53 @@ struct MoveList {
   const Move* end() const { return moves.data() + size; }
 };
 
-// Lists the pseudo-legal moves of colour c into list (its old content is
-// discarded): board moves by ascending source square, each piece's plain
-// targets ascending then its promoting targets ascending; then drops by hand
-// slot order, targets ascending. Throws Panic for a colour other than Black
-// and White, and for a hand label whose owner is neither.
+// Lists the pseudo-legal moves of colour c into list, in this order: board
+// moves by ascending source square, each piece's plain targets ascending then
+// its promoting targets ascending; then drops by hand slot order, targets
+// ascending. Throws Panic for a colour other than Black and White, and for a
+// hand label whose owner is neither.
 void generate_moves(const Board& b, Color c, MoveList& list);
 
-// A per-thread list for callers that need one transiently.
+// The same moves as an unordered bag, for drawing one uniformly: every move
+// of the list appears exactly once (as often as in the list), in another
+// order. Step and jump moves are gathered for all pieces of a direction at
+// once by shifting whole bitboards; only slides are walked piece by piece.
+// A uniform index into the bag picks each move of the list with the same
+// chance as a uniform index into the list, at a fraction of the cost.
+class MoveBag {
+ public:
+  // Throws Panic as generate_moves does.
+  void generate(const Board& b, Color c);
+  std::size_t size() const { return move_count_; }
+  // Move i of the bag, i < size().
+  Move operator[](std::size_t i) const;
+
+ private:
+  // Moves base | (t << 7) | (t - offset) for every t in targets; an offset
+  // of 0 means that base holds the from square (slides) or the dropped piece.
+  struct Run {
+    Bitboard targets;
+    Move base;
+    int offset;
+  };
+  // 10 step and jump directions with a plain and two promoting runs each,
+  // two runs per sliding piece, one per hand label.
+  static constexpr std::size_t CAPACITY = 10 * 3 + 128 * 2 + 8;
+
+  void add(Bitboard targets, Move base, int offset) {
+    if (!targets) return;
+    runs_[size_++] = {targets, base, offset};
+    move_count_ += std::size_t(popcount(targets));
+  }
+
+  std::array<Run, CAPACITY> runs_;
+  std::size_t size_ = 0;
+  std::size_t move_count_ = 0;
+};
+
+// Per-thread scratch space for callers that need it transiently.
 MoveList& scratch_move_list();
+MoveBag& scratch_move_bag();
 
 }  // namespace komaban
 

@@ -93,10 +93,13 @@ struct Board {
 };
 
 // The first piece board, in the order 0..14, holding the square; None if none.
+// Only the 64-bit half that holds the square's bit is tested.
 constexpr PieceType piece_type_at(const Board& b, Square s) {
-  const Bitboard m = square_bb(s);
+  const unsigned i = s & 127;
+  const int shift = i < 64 ? 64 : 0;
+  const std::uint64_t bit = std::uint64_t(1) << (63 - (i & 63));
   for (int k = 0; k < PIECE_TYPE_NB; ++k)
-    if (b.piece_boards[k] & m) return PieceType(k);
+    if (std::uint64_t(b.piece_boards[k] >> shift) & bit) return PieceType(k);
   return PieceType::None;
 }
 
@@ -111,6 +114,14 @@ constexpr void set_piece_board(Board& b, Bitboard m, PieceType kind) {
     const Bitboard keep = Bitboard(0) - Bitboard(k == int(kind));
     b.piece_boards[k] = (b.piece_boards[k] & ~m) | (m & keep);
   }
+}
+
+// The same when the kind now on the square is known: every operation keeps
+// the piece boards pairwise disjoint, so only the old board holds m (or none
+// does, and clearing it from board `old` changes nothing).
+constexpr void replace_piece_board(Board& b, Bitboard m, PieceType old, PieceType kind) {
+  b.piece_boards[index(old)] &= ~m;
+  b.piece_boards[index(kind)] |= m;
 }
 
 // Sets the colour boards for square m: Black or White owns it, any other
