@@ -1,0 +1,113 @@
+// Native benchmark of the core: move generation on the start position and on
+// midgame positions, and random games from the start position. Every figure
+// is the median of several timed runs.
+//
+//   komaban_bench [--machine]    --machine prints "key value" lines only
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "komaban/core/game.h"
+#include "komaban/core/movegen.h"
+#include "komaban/core/position.h"
+
+using namespace komaban;
+
+namespace {
+
+constexpr int RUNS = 9;
+
+template <class F>
+double median_ns_per_op(long ops, F&& f) {
+  std::vector<double> samples;
+  for (int run = 0; run < RUNS; ++run) {
+    const auto start = std::chrono::steady_clock::now();
+    f();
+    const auto stop = std::chrono::steady_clock::now();
+    samples.push_back(std::chrono::duration<double, std::nano>(stop - start).count() / double(ops));
+  }
+  std::nth_element(samples.begin(), samples.begin() + RUNS / 2, samples.end());
+  return samples[RUNS / 2];
+}
+
+// Positions reached by seeded random play, 20 to 80 plies into a game.
+std::vector<Board> midgame_positions(Rng& rng, MoveList& list, int count) {
+  std::vector<Board> positions;
+  while (int(positions.size()) < count) {
+    Game g;
+    const int plies = 20 + int(rng.uniform(60));
+    for (int i = 0; i < plies && !game_outcome(g).finished; ++i) {
+      generate_moves(g.board, g.turn, list);
+      if (!list.size) break;
+      play(g, list.moves[rng.uniform(std::uint16_t(list.size - 1))]);
+    }
+    if (!game_outcome(g).finished) positions.push_back(g.board);
+  }
+  return positions;
+}
+
+volatile std::size_t sink;
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const bool machine = argc > 1 && std::strcmp(argv[1], "--machine") == 0;
+  auto list = std::make_unique<MoveList>();
+  auto runs = std::make_unique<MoveBag>();
+  Rng rng({0x243f6a8885a308d3ULL, 0x13198a2e03707344ULL, 0xa4093822299f31d0ULL, 0x082efa98ec4e6c89ULL});
+
+  const Board start = start_position();
+  constexpr long START_ITERATIONS = 1'000'000;
+  const double start_ns = median_ns_per_op(START_ITERATIONS, [&] {
+    for (long i = 0; i < START_ITERATIONS; ++i) {
+      generate_moves(start, Color(i & 1), *list);
+      sink = list->size;
+    }
+  });
+
+  const std::vector<Board> midgame = midgame_positions(rng, *list, 256);
+  std::size_t midgame_moves = 0;
+  for (const Board& b : midgame) {
+    generate_moves(b, Color::Black, *list);
+    midgame_moves += list->size;
+  }
+  constexpr long MIDGAME_ROUNDS = 2000;
+  const double midgame_ns = median_ns_per_op(MIDGAME_ROUNDS * long(midgame.size()), [&] {
+    for (long r = 0; r < MIDGAME_ROUNDS; ++r)
+      for (const Board& b : midgame) {
+        generate_moves(b, Color::Black, *list);
+        sink = list->size;
+      }
+  });
+
+  constexpr long GAMES = 20'000;
+  long plies = 0;
+  const double game_ns = median_ns_per_op(GAMES, [&] {
+    plies = 0;
+    for (long i = 0; i < GAMES; ++i) {
+      Game g;
+      play_random(g, rng, *runs);
+      plies += g.move_number - 1;
+    }
+  });
+
+  const double mean_plies = double(plies) / GAMES;
+  if (machine) {
+    std::printf("generate_start_ns %.2f\ngenerate_midgame_ns %.2f\nmidgame_moves %.2f\n", start_ns,
+                midgame_ns, double(midgame_moves) / double(midgame.size()));
+    std::printf("game_us %.3f\ngames_per_second %.0f\nmean_plies %.1f\n", game_ns / 1000,
+                1e9 / game_ns, mean_plies);
+    return 0;
+  }
+  std::printf("native core (median of %d runs)\n", RUNS);
+  std::printf("  %-40s %10.1f ns\n", "search_moves, start position (30 moves)", start_ns);
+  std::printf("  %-40s %10.1f ns  (%.1f moves on average)\n", "search_moves, 256 midgame positions",
+              midgame_ns, double(midgame_moves) / double(midgame.size()));
+  std::printf("  %-40s %10.2f us  (%.0f games/s, %.1f plies on average)\n",
+              "random game from the start position", game_ns / 1000, 1e9 / game_ns, mean_plies);
+  return 0;
+}
