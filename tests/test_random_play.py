@@ -1,0 +1,122 @@
+import multiprocessing
+from concurrent.futures import ThreadPoolExecutor
+
+import pytest
+
+from komaban import Board, ColorType, Game
+
+BLACK, WHITE = ColorType.Black, ColorType.White
+NONE = getattr(ColorType, "None")
+OPPONENT = {BLACK.value: WHITE, WHITE.value: BLACK}
+BLACK_BOXED = "KP7/PP7/9/9/9/9/9/9/4k4"  # Black King on (1,9) walled in by its own stuck Pawns
+WHITE_BOXED = "4K4/9/9/9/9/9/9/pp7/kp7"  # the same for White on (1,1)
+
+
+def fields(g):
+    return (g.board, g.move_number, g.turn, g.winner)
+
+
+def assert_properly_ended(g):
+    assert g.is_finished()[0] is True
+    if g.move_number >= 500:
+        assert (g.move_number, g.winner) == (500, NONE)
+    else:  # the last mover took a King, or the side to move has no move at all
+        finished, survivor = g.board.is_finished()
+        assert g.winner == OPPONENT[g.turn.value]
+        assert survivor == g.winner if finished else g.board.search_moves(g.turn) == []
+
+
+def test_returns_independent_copy_of_the_played_game():
+    g = Game()
+    result = g.random_play()
+    assert isinstance(result, Game) and result is not g and fields(result) == fields(g)
+    assert_properly_ended(g)
+    before = fields(g)
+    result.move_number, result.winner, result.board = 3, NONE, Board("")
+    assert fields(g) == before
+
+
+@pytest.mark.parametrize("board, number, winner", [
+    ("startpos", 500, WHITE), ("startpos", 65535, BLACK), ("", 0, NONE),
+    ("lnsg1gsnl/1r5b1/ppppppppp/9/9/9/PPPPPPPPP/1B5R1/LNSGKGSNL", 1, WHITE),
+    ("lnsgkgsnl/1r5b1/ppppppppp/9/4k4/9/PPPPPPPPP/1B5R1/LNSGKGSNL", 1, BLACK),
+])  # fmt: skip
+def test_finished_game_returns_at_once(board, number, winner):
+    g = Game(Board(board), number, WHITE, winner)
+    assert fields(g.random_play()) == fields(g) == (Board(board), number, WHITE, winner)
+
+
+@pytest.mark.parametrize("turn", [BLACK, WHITE])
+def test_move_499_plays_exactly_one_move_of_the_side_to_move(turn):
+    expected = [Board() for _ in Board().search_moves(turn)]
+    for board, move in zip(expected, Board().search_moves(turn), strict=True):
+        board.execute_move(move)
+    for _ in range(20):
+        result = Game(move_number=499, turn=turn, winner=BLACK).random_play()
+        assert (result.move_number, result.turn, result.winner) == (500, OPPONENT[turn.value], NONE)
+        assert result.board in expected
+
+
+@pytest.mark.parametrize("number, winner", [(499, NONE), (10, BLACK)])
+def test_king_capture(number, winner):
+    g = Game(Board("KP7/PP7/9/9/4k4/4P4/9/9/9"), number)  # Black's one move: 5d5e takes the King
+    assert len(g.board.search_moves(BLACK)) == 1
+    result = g.random_play()
+    assert result.board == Board("KP7/PP7/9/9/4P4/9/9/9/9 K")
+    assert (result.move_number, result.turn, result.winner) == (number + 1, WHITE, winner)
+
+
+@pytest.mark.parametrize("turn, slot", [(NONE, 65528), (ColorType.ColorNumber, 16)])
+def test_side_to_move_neither_black_nor_white_panics(turn, slot):
+    g = Game(move_number=7, turn=turn, winner=WHITE)
+    with pytest.raises(BaseException) as info:
+        g.random_play()
+    assert type(info.value).__name__ == "PanicException"
+    assert str(info.value) == f"index out of bounds: the len is 16 but the index is {slot}"
+    assert fields(g) == (Board(), 7, turn, WHITE)
+
+
+@pytest.mark.parametrize("board, turn, number, stuck", [
+    (BLACK_BOXED, BLACK, 42, BLACK), (WHITE_BOXED, WHITE, 42, WHITE),
+    (WHITE_BOXED, BLACK, 41, WHITE),  # Black's King steps first, then White is stuck
+])  # fmt: skip
+def test_side_without_moves_loses(board, turn, number, stuck):
+    g = Game(Board(board), number, turn)
+    result = g.random_play()
+    assert fields(result) == fields(g)
+    assert (result.move_number, result.turn, result.winner) == (42, stuck, OPPONENT[stuck.value])
+    assert result.board.search_moves(stuck) == []
+    assert (result.board == Board(board)) == (turn == stuck)
+
+
+def test_many_games_end_properly():
+    results = [Game(turn=(BLACK, WHITE)[i % 2]).random_play() for i in range(200)]
+    for g in results:
+        assert_properly_ended(g)
+    assert len({(g.move_number, str(g.board)) for g in results}) > 100
+
+
+def play_five(queue):
+    queue.put([(g.move_number, str(g.board)) for g in (Game().random_play() for _ in range(5))])
+
+
+def test_forked_processes_play_different_games():
+    Game().random_play()  # the parent's generator exists before the fork
+    context = multiprocessing.get_context("fork")
+    queue = context.Queue()
+    children = [context.Process(target=play_five, args=(queue,)) for _ in range(2)]
+    for child in children:
+        child.start()
+    first, second = queue.get(timeout=60), queue.get(timeout=60)
+    for child in children:
+        child.join()
+        assert child.exitcode == 0
+    assert len(first) == 5 and first != second
+
+
+def test_concurrent_threads():
+    with ThreadPoolExecutor(max_workers=4) as pool:
+        results = list(pool.map(lambda _: Game().random_play(), range(40)))
+    for g in results:
+        assert_properly_ended(g)
+    assert len({(g.move_number, str(g.board)) for g in results}) > 20
