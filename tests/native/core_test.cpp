@@ -1,0 +1,171 @@
+// Native checks of the core, built with AddressSanitizer and UBSan by
+// tests/test_native_core.py: the constant tables, the move bag against the
+// move list, position invariants under play, and readers and execution fed
+// arbitrary input. Exits non-zero with a message on the first failure.
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "komaban/core/execute.h"
+#include "komaban/core/game.h"
+#include "komaban/core/move.h"
+#include "komaban/core/movegen.h"
+#include "komaban/core/sfen.h"
+
+using namespace komaban;
+
+// The mask and start-position tables, as 64-bit halves.
+static_assert(masks::WALL == make_bitboard(0xfff00600c0180300, 0x600c01803007ff80));
+static_assert(masks::PROMOTION_ZONE[0] == make_bitboard(0x0, 0x3fe7fcff80000));
+static_assert(masks::PROMOTION_ZONE[1] == make_bitboard(0xff9ff3fe00000, 0x0));
+static_assert(masks::LAST_ROW[0] == make_bitboard(0x0, 0xff80000));
+static_assert(masks::LAST_ROW[1] == make_bitboard(0xff80000000000, 0x0));
+static_assert(masks::LAST_TWO_ROWS[0] == make_bitboard(0x0, 0x7fcff80000));
+static_assert(masks::LAST_TWO_ROWS[1] == make_bitboard(0xff9ff00000000, 0x0));
+static_assert(masks::PLAYING == make_bitboard(0xff9ff3fe7fcff, 0x9ff3fe7fcff80000));
+
+constexpr Board START = start_position();
+static_assert(START.color_boards[0] == make_bitboard(0xff8823fe00000, 0x0));
+static_assert(START.color_boards[1] == make_bitboard(0x0, 0x3fe208ff80000));
+static_assert(START.occupied == (START.color_boards[0] | START.color_boards[1]));
+static_assert(START.piece_boards[0] == make_bitboard(0x17d0007fcff, 0x9ff0005f40000000));
+static_assert(START.piece_boards[1] == make_bitboard(0x800000000000, 0x800000));
+static_assert(START.piece_boards[2] == make_bitboard(0x1400000000000, 0x1400000));
+static_assert(START.piece_boards[3] == make_bitboard(0x200000000, 0x2000000000));
+static_assert(START.piece_boards[4] == make_bitboard(0x8000000000, 0x80000000));
+static_assert(START.piece_boards[5] == make_bitboard(0x2200000000000, 0x2200000));
+static_assert(START.piece_boards[6] == make_bitboard(0x4100000000000, 0x4100000));
+static_assert(START.piece_boards[7] == make_bitboard(0x8080000000000, 0x8080000));
+static_assert(START.piece_boards[8] == make_bitboard(0x3fe00000, 0x3fe0000000000));
+static_assert(square_bb(0) == make_bitboard(0x8000000000000000, 0) && square_bb(120) == 0x80);
+static_assert(square_bb(128 + 5) == square_bb(5));
+
+namespace {
+
+int failures = 0;
+
+void check(bool ok, const char* what, int detail = 0) {
+  if (ok) return;
+  std::fprintf(stderr, "FAILED: %s (%d)\n", what, detail);
+  if (++failures > 20) std::exit(1);
+}
+
+// Invariants of positions reached from the start by generated moves.
+void check_invariants(const Board& b) {
+  check(b.occupied == (b.color_boards[0] | b.color_boards[1]), "occupied is the colour union");
+  check(!(b.color_boards[0] & b.color_boards[1]), "colour boards are disjoint");
+  Bitboard seen = 0;
+  for (const Bitboard k : b.piece_boards) {
+    check(!(seen & k), "piece boards are disjoint");
+    seen |= k;
+  }
+  check(seen == masks::PLAYING, "every playing square is in one piece board, border in none");
+  check(b.occupied == (masks::PLAYING & ~b.piece_boards[0]), "occupied iff not empty");
+  int pieces = popcount(b.occupied);
+  for (const std::uint8_t n : b.hand.counts) pieces += n;
+  check(pieces == 40, "forty pieces in all", pieces);
+}
+
+// The bag holds exactly the list's moves, duplicates included.
+void check_bag(const Board& b, Color c, MoveList& list, MoveBag& bag) {
+  generate_moves(b, c, list);
+  bag.generate(b, c);
+  check(bag.size() == list.size, "bag and list sizes", int(list.size));
+  std::vector<Move> from_list(list.begin(), list.end()), from_bag;
+  for (std::size_t i = 0; i < bag.size(); ++i) from_bag.push_back(bag[i]);
+  std::sort(from_list.begin(), from_list.end());
+  std::sort(from_bag.begin(), from_bag.end());
+  check(from_list == from_bag, "bag holds the list's moves");
+}
+
+std::string random_text(Rng& rng, std::size_t max_length) {
+  static constexpr char ALPHABET[] = "KGRBSNLPkgrbsnlp0123456789/+- *abcdefghi\xc3\xa9\xe2\x80\x94\xff";
+  std::string text(rng.uniform(std::uint16_t(max_length)), ' ');
+  for (char& ch : text) ch = rng.uniform(3) ? ALPHABET[rng.uniform(sizeof ALPHABET - 2)] : char(rng.next());
+  return text;
+}
+
+// Positions broken in every way the public API allows: any kind and colour
+// on any of the 256 indices, and hand labels of any owner.
+Board scrambled_board(Rng& rng) {
+  Board b = rng.uniform(1) ? start_position() : Board{};
+  for (int n = rng.uniform(40); n > 0; --n)
+    place_piece(b, Square(rng.next()), PieceType(rng.uniform(14)),
+                color_from_byte(std::uint8_t(rng.uniform(3) == 3 ? 255 : rng.uniform(2))));
+  for (auto& count : b.hand.counts) count = std::uint8_t(rng.uniform(2));
+  return b;
+}
+
+}  // namespace
+
+int main() {
+  Rng rng({1, 2, 3, 4});
+  auto list = std::make_unique<MoveList>();
+  auto bag = std::make_unique<MoveBag>();
+
+  // Random games: invariants after every move, bag against list, text round trips.
+  for (int game = 0; game < 300; ++game) {
+    Game g;
+    while (!game_outcome(g).finished) {
+      check_bag(g.board, g.turn, *list, *bag);
+      for (const Move m : *list) check(read_move_text(move_text(m)) == m, "move text round trip", m);
+      if (!list->size) break;
+      play(g, list->moves[rng.uniform(std::uint16_t(list->size - 1))]);
+      check_invariants(g.board);
+      Board rebuilt = read_position(write_board_field(g.board));
+      rebuilt.hand = g.board.hand;
+      bool promoted = false;
+      for (int k = int(PieceType::Dragon); k < PIECE_TYPE_NB; ++k) promoted |= g.board.piece_boards[k] != 0;
+      if (!promoted) check(rebuilt == g.board, "board text round trip");
+    }
+  }
+
+  // Broken positions: generation, the bag and execution of any move value
+  // stay in bounds; failures are Panics.
+  for (int round = 0; round < 3000; ++round) {
+    Board b = scrambled_board(rng);
+    if (rng.uniform(7) == 0)
+      b.hand.pieces[rng.uniform(15)] = {color_from_byte(std::uint8_t(rng.next())), PieceType(rng.uniform(14))};
+    for (const Color c : {Color::Black, Color::White, Color::None, Color::ColorNumber}) {
+      try {
+        check_bag(b, c, *list, *bag);
+      } catch (const Panic&) {
+      }
+    }
+    try {
+      execute_move(b, Move(rng.next()));
+      (void)write_board_field(b);
+      (void)king_outcome(b);
+    } catch (const Panic&) {
+    }
+  }
+
+  // Readers take any bytes.
+  for (int round = 0; round < 20000; ++round) {
+    const std::string text = random_text(rng, round % 100 == 0 ? 5000 : 60);
+    try {
+      (void)write_board_field(read_position(text));
+    } catch (const Panic&) {
+    }
+    try {
+      (void)move_text(read_move_text(text));
+    } catch (const Panic&) {
+    }
+    Game g;
+    read_board_field(g.board, text);
+    input_move_number(g, text);
+    input_turn(g, text);
+    try {
+      read_hand_field(g.board.hand, text);
+    } catch (const Panic&) {
+    }
+  }
+
+  if (failures) return 1;
+  std::puts("core checks passed");
+  return 0;
+}

@@ -1,0 +1,27 @@
+"""Builds the native core checks with AddressSanitizer and UBSan and runs them."""
+
+import os
+import shutil
+import subprocess
+from pathlib import Path
+
+import pytest
+
+ROOT = Path(__file__).resolve().parent.parent
+COMPILER = os.environ.get("CXX") or shutil.which("g++") or shutil.which("c++")
+
+
+@pytest.mark.skipif(COMPILER is None, reason="no C++ compiler")
+def test_core_checks_pass_under_sanitizers(tmp_path):
+    binary = tmp_path / "core_test"
+    sources = sorted(str(p) for p in (ROOT / "src/komaban/core").glob("*.cpp"))
+    subprocess.run(
+        [COMPILER, "-std=c++20", "-O1", "-g", "-fsanitize=address,undefined",
+         "-fno-sanitize-recover=all", "-fno-omit-frame-pointer", "-Wall", "-Wextra",
+         "-Werror", f"-I{ROOT / 'src'}", str(ROOT / "tests/native/core_test.cpp"),
+         *sources, "-o", str(binary)],
+        check=True,
+    )
+    result = subprocess.run([str(binary)], capture_output=True, text=True, timeout=600)
+    assert result.returncode == 0, result.stderr[-4000:]
+    assert "core checks passed" in result.stdout
