@@ -33,7 +33,7 @@ bench: install
 	  -DKOMABAN_BUILD_BENCH=ON >/dev/null
 	cmake --build build/bench --target komaban_bench
 	build/bench/komaban_bench
-	$(VPY) bench/python_bench.py
+	$(VPY) bench/python_bench.py build/bench/komaban_bench
 
 format: $(VENV)/bin/activate
 	$(VPY) -m pip install --quiet clang-format ruff
