@@ -37,7 +37,16 @@ struct Hand {
   void decrease(Color c, PieceType k) { decrease_slot(slot(c, k)); }
   void decrease_slot(std::size_t s) { counts[s] = std::uint8_t(counts[s] - (counts[s] != 0)); }
 
-  // One label per kind held (King .. Pawn, slot order) for colour c.
+  // Calls f(label) for each kind held (King .. Pawn, slot order) by colour
+  // c. Fails, as the slot rule does, for a colour other than Black and White.
+  template <class F>
+  void for_each_held(Color c, F&& f) const {
+    const std::size_t first = slot(c, PieceType::King);
+    for (std::size_t s = first; s < first + 8; ++s)
+      if (counts[s]) f(pieces[s]);
+  }
+
+  // The same labels as a list.
   struct Held {
     std::array<Piece, 8> pieces;
     int size = 0;
@@ -46,10 +55,7 @@ struct Hand {
   };
   Held player_pieces(Color c) const {
     Held held;
-    for (int k = int(PieceType::King); k <= int(PieceType::Pawn); ++k) {
-      const std::size_t s = slot(c, PieceType(k));
-      if (counts[s]) held.pieces[held.size++] = pieces[s];
-    }
+    for_each_held(c, [&](const Piece& label) { held.pieces[held.size++] = label; });
     return held;
   }
 

@@ -100,22 +100,33 @@ inline Bitboard slide_targets(int d, Square s, Bitboard blockers) {
 }
 
 // Steps and jumps as 16 groups: 0-7 one step in the mover's direction d,
-// 8-15 a knight jump in direction d - 8 (only 9 and 15 are used). GROUPS_OF
-// lists, for each kind, the groups it moves in.
+// 8-15 a knight jump in direction d - 8 (only 9 and 15 are used). Each group
+// has a mask of the kinds that move in it.
 constexpr int STEP_GROUP_NB = 16;
 constexpr int group_offset(int group) { return DIRECTION_OFFSET[group % 8] + (group >= 8 ? 11 : 0); }
-struct Groups {
-  std::array<std::uint8_t, 8> group{};
-  int count = 0;
-};
-constexpr auto GROUPS_OF = [] {
-  std::array<Groups, PIECE_TYPE_NB> groups{};
+constexpr auto GROUP_KINDS = [] {
+  std::array<std::uint16_t, STEP_GROUP_NB> kinds{};
   for (int k = 0; k < PIECE_TYPE_NB; ++k)
     for (int d = 0; d < 8; ++d)
       if (REACH[k][d] == STEP || REACH[k][d] == JUMP)
-        groups[k].group[groups[k].count++] = std::uint8_t(REACH[k][d] == JUMP ? 8 + d : d);
-  return groups;
+        kinds[REACH[k][d] == JUMP ? 8 + d : d] |= std::uint16_t(1 << k);
+  return kinds;
 }();
+constexpr std::uint16_t PROMOTABLE_KINDS = [] {
+  std::uint16_t kinds = 0;
+  for (int k = 0; k < PIECE_TYPE_NB; ++k)
+    if (is_promotable(PieceType(k))) kinds |= std::uint16_t(1 << k);
+  return kinds;
+}();
+
+// The union of the boards of the kinds in a compile-time mask: straight-line
+// code, no loop over the kinds.
+template <std::uint16_t Kinds>
+inline Bitboard union_of(const std::array<Bitboard, PIECE_TYPE_NB>& boards) {
+  return [&]<std::size_t... K>(std::index_sequence<K...>) {
+    return ((Kinds >> K & 1 ? boards[K] : Bitboard(0)) | ...);
+  }(std::make_index_sequence<PIECE_TYPE_NB>());
+}
 
 // Every square moved by a fixed index offset; squares leaving the 128 bits
 // vanish, as landings below index 0 or above 127 do.
@@ -166,7 +177,6 @@ struct Side {
 
 // Calls visit(targets, base) for every non-empty run of board moves, in list
 // order; a run stands for base | (t << 7) for each t in targets, ascending.
-// Stops early when visit returns true.
 template <class Visit>
 void visit_board_runs(const Board& b, Color color, Visit&& visit) {
   const Side side(b, color);
@@ -194,10 +204,10 @@ void visit_board_runs(const Board& b, Color color, Visit&& visit) {
       for (int i = 0; i < moves.slides; ++i)
         targets |= slide_targets(moves.slide_direction[i], from, side.blockers);
       targets &= ~side.own;
-      if (targets && visit(targets, make_board_move(from, 0))) return;
+      if (targets) visit(targets, make_board_move(from, 0));
       if (!is_promotable(kind)) continue;
       const Bitboard promoting = contains(side.zone, from) ? targets : targets & side.zone;
-      if (promoting && visit(promoting, make_board_move(from, 0, true))) return;
+      if (promoting) visit(promoting, make_board_move(from, 0, true));
     }
   }
 }
@@ -206,7 +216,7 @@ void visit_board_runs(const Board& b, Color color, Visit&& visit) {
 // order, as visit_board_runs does.
 template <class Visit>
 void visit_drop_runs(const Board& b, Color color, Visit&& visit) {
-  for (const Piece& label : b.hand.player_pieces(color)) {
+  b.hand.for_each_held(color, [&](const Piece& label) {
     if (!is_player(label.owner))
       panic_index_out_of_bounds(COLOR_NB, std::uint64_t(std::int64_t(label.owner)));
     const int o = index(label.owner);
@@ -223,10 +233,10 @@ void visit_drop_runs(const Board& b, Color color, Visit&& visit) {
         for_each_square(b.color_boards[o] & b.piece_boards[index(PieceType::Pawn)],
                         [&](Square p) { targets &= ~FILE_SQUARES[column_of(p)]; });
         break;
-      default: continue;
+      default: return;
     }
-    if (targets && visit(targets, make_drop(0, label.owner, label.kind))) return;
-  }
+    if (targets) visit(targets, make_drop(0, label.owner, label.kind));
+  });
 }
 
 }  // namespace
@@ -235,7 +245,6 @@ void generate_moves(const Board& b, Color c, MoveList& list) {
   Move* out = list.moves.data();
   auto emit = [&](Bitboard targets, Move base) {
     for_each_square(targets, [&](Square t) { *out++ = Move(base | (t << TO_SHIFT)); });
-    return false;
   };
   visit_board_runs(b, c, emit);
   visit_drop_runs(b, c, emit);
@@ -246,27 +255,28 @@ void MoveBag::generate(const Board& b, Color color) {
   size_ = move_count_ = 0;
   const Side side(b, color);
   const Bitboard open = masks::PLAYING & ~side.own;
-  std::array<Bitboard, PIECE_TYPE_NB> mine;
+  std::array<Bitboard, PIECE_TYPE_NB> mine;  // the mover's pieces of each kind
   for (int k = 0; k < PIECE_TYPE_NB; ++k) mine[k] = b.piece_boards[k] & side.own;
 
-  // The pieces moving in each group, and the promotable ones among them.
-  std::array<Bitboard, STEP_GROUP_NB> pieces{}, promotable{};
-  for (int k = 1; k < PIECE_TYPE_NB; ++k) {
-    if (!mine[k]) continue;
-    const Groups& groups = GROUPS_OF[k];
-    for (int i = 0; i < groups.count; ++i) pieces[groups.group[i]] |= mine[k];
-    if (is_promotable(PieceType(k)))
-      for (int i = 0; i < groups.count; ++i) promotable[groups.group[i]] |= mine[k];
-  }
-  // One shift per group; the offsets are constants for each colour.
+  // One shift per group, for all its pieces at once; offsets and kind
+  // masks are constants for each colour and group.
   auto add_groups = [&]<int Sign, std::size_t... G>(std::index_sequence<G...>) {
     auto add_group = [&]<std::size_t Group>() {
-      constexpr int offset = Sign * group_offset(Group);
-      if (!pieces[Group]) return;
-      add(shift<offset>(pieces[Group]) & open, 0, offset);
-      if (!promotable[Group]) return;
-      add(shift<offset>(promotable[Group] & side.zone) & open, PROMOTE_FLAG, offset);
-      add(shift<offset>(promotable[Group] & ~side.zone) & open & side.zone, PROMOTE_FLAG, offset);
+      constexpr std::uint16_t kinds = GROUP_KINDS[Group];
+      if constexpr (kinds != 0) {
+        constexpr int offset = Sign * group_offset(Group);
+        const Bitboard pieces = union_of<kinds>(mine);
+        if (!pieces) return;
+        add(shift<offset>(pieces) & open, 0, offset);
+        if constexpr ((kinds & PROMOTABLE_KINDS) != 0) {
+          // A piece in the zone promotes on every target, any other only on
+          // targets in the zone. One offset, so each target has one source.
+          const Bitboard promotable = union_of<kinds & PROMOTABLE_KINDS>(mine);
+          const Bitboard in_zone = shift<offset>(promotable & side.zone);
+          const Bitboard outside = shift<offset>(promotable & ~side.zone) & side.zone;
+          add((in_zone | outside) & open, PROMOTE_FLAG, offset);
+        }
+      }
     };
     (add_group.template operator()<G>(), ...);
   };
@@ -287,10 +297,7 @@ void MoveBag::generate(const Board& b, Color color) {
     });
   }
 
-  visit_drop_runs(b, color, [&](Bitboard targets, Move base) {
-    add(targets, base, 0);
-    return false;
-  });
+  visit_drop_runs(b, color, [&](Bitboard targets, Move base) { add(targets, base, 0); });
 }
 
 Move MoveBag::operator[](std::size_t i) const {

@@ -51,9 +51,9 @@ class MoveBag {
     Move base;
     int offset;
   };
-  // 10 step and jump directions with a plain and two promoting runs each,
-  // two runs per sliding piece, one per hand label.
-  static constexpr std::size_t CAPACITY = 10 * 3 + 128 * 2 + 8;
+  // 10 step and jump directions with a plain and a promoting run each, two
+  // runs per sliding piece, one per hand label.
+  static constexpr std::size_t CAPACITY = 10 * 2 + 128 * 2 + 8;
 
   void add(Bitboard targets, Move base, int offset) {
     if (!targets) return;
