@@ -64,10 +64,29 @@ def test_reimport_yields_the_same_module_and_classes():
 
 
 @pytest.mark.skipif(shutil.which("nm") is None, reason="nm not available")
+def test_a_second_interpreter_is_refused():
+    interpreters = pytest.importorskip("_xxsubinterpreters")
+    interpreter = interpreters.create()
+    try:
+        with pytest.raises(interpreters.RunFailedError, match="ImportError.*sub-interpreters"):
+            interpreters.run_string(interpreter, "import komaban")
+    finally:
+        interpreters.destroy(interpreter)
+    assert str(Board()).startswith("Board(sfen=lnsgkgsnl/")
+
+
 def test_shared_object_exports_only_the_init_function():
     cmd = ["nm", "-D", "--defined-only", komaban.__file__]
     out = subprocess.run(cmd, capture_output=True, text=True, check=True).stdout
     assert [line.split()[-1] for line in out.splitlines() if line.strip()] == ["PyInit_komaban"]
+
+
+@pytest.mark.skipif(shutil.which("readelf") is None, reason="readelf not available")
+def test_shared_object_does_not_link_libpython():
+    cmd = ["readelf", "-d", komaban.__file__]
+    out = subprocess.run(cmd, capture_output=True, text=True, check=True).stdout
+    needed = [line for line in out.splitlines() if "(NEEDED)" in line]
+    assert needed and not any("libpython" in line for line in needed)
 
 
 @pytest.mark.parametrize(("sample", "signature"), CLASSES)
