@@ -58,7 +58,8 @@ int main(int argc, char** argv) {
   const bool machine = argc > 1 && std::strcmp(argv[1], "--machine") == 0;
   auto list = std::make_unique<MoveList>();
   auto runs = std::make_unique<MoveBag>();
-  Rng rng({0x243f6a8885a308d3ULL, 0x13198a2e03707344ULL, 0xa4093822299f31d0ULL, 0x082efa98ec4e6c89ULL});
+  Rng rng(
+      {0x243f6a8885a308d3ULL, 0x13198a2e03707344ULL, 0xa4093822299f31d0ULL, 0x082efa98ec4e6c89ULL});
 
   const Board start = start_position();
   constexpr long START_ITERATIONS = 1'000'000;

@@ -2,9 +2,10 @@
 
 Move generation: nanoseconds per search_moves call on positions with few to
 many moves, split by a least-squares fit over typical positions into a fixed
-cost per call and a cost per returned Move (native generation included). Random play: games per second of Game().random_play()
-against the native loop (bench/native_bench.cpp), as a ratio measured in the
-same run. Every figure is the median of several runs.
+cost per call and a cost per returned Move (native generation included).
+Random play: games per second of Game().random_play() against the native
+loop (bench/native_bench.cpp), as a ratio measured in the same run. Every
+figure is the median of several runs.
 
 Usage: python bench/python_bench.py [path to komaban_bench]
 """
@@ -65,7 +66,7 @@ def generation_cost():
         points.append((n, median_ns(calls, body)))
     # Fit over typical positions; very long lists cost less per move.
     typical = [(n, ns) for n, ns in points if n <= 100]
-    slope, intercept = statistics.linear_regression(*zip(*typical))
+    slope, intercept = statistics.linear_regression(*zip(*typical, strict=True))
     return points, intercept, slope
 
 
@@ -83,7 +84,9 @@ def python_random_play(games=5000):
 
 def native_figures(binary):
     output = subprocess.run([str(binary), "--machine"], check=True, capture_output=True, text=True)
-    return {key: float(value) for key, value in (line.split() for line in output.stdout.splitlines())}
+    return {
+        key: float(value) for key, value in (line.split() for line in output.stdout.splitlines())
+    }
 
 
 def main(argv):

@@ -16,10 +16,23 @@ def test_core_checks_pass_under_sanitizers(tmp_path):
     binary = tmp_path / "core_test"
     sources = sorted(str(p) for p in (ROOT / "src/komaban/core").glob("*.cpp"))
     subprocess.run(
-        [COMPILER, "-std=c++20", "-O1", "-g", "-fsanitize=address,undefined",
-         "-fno-sanitize-recover=all", "-fno-omit-frame-pointer", "-Wall", "-Wextra",
-         "-Werror", f"-I{ROOT / 'src'}", str(ROOT / "tests/native/core_test.cpp"),
-         *sources, "-o", str(binary)],
+        [
+            COMPILER,
+            "-std=c++20",
+            "-O1",
+            "-g",
+            "-fsanitize=address,undefined",
+            "-fno-sanitize-recover=all",
+            "-fno-omit-frame-pointer",
+            "-Wall",
+            "-Wextra",
+            "-Werror",
+            f"-I{ROOT / 'src'}",
+            str(ROOT / "tests/native/core_test.cpp"),
+            *sources,
+            "-o",
+            str(binary),
+        ],
         check=True,
     )
     result = subprocess.run([str(binary)], capture_output=True, text=True, timeout=600)

@@ -83,9 +83,11 @@ void check_bag(const Board& b, Color c, MoveList& list, MoveBag& bag) {
 }
 
 std::string random_text(Rng& rng, std::size_t max_length) {
-  static constexpr char ALPHABET[] = "KGRBSNLPkgrbsnlp0123456789/+- *abcdefghi\xc3\xa9\xe2\x80\x94\xff";
+  static constexpr char ALPHABET[] =
+      "KGRBSNLPkgrbsnlp0123456789/+- *abcdefghi\xc3\xa9\xe2\x80\x94\xff";
   std::string text(rng.uniform(std::uint16_t(max_length)), ' ');
-  for (char& ch : text) ch = rng.uniform(3) ? ALPHABET[rng.uniform(sizeof ALPHABET - 2)] : char(rng.next());
+  for (char& ch : text)
+    ch = rng.uniform(3) ? ALPHABET[rng.uniform(sizeof ALPHABET - 2)] : char(rng.next());
   return text;
 }
 
@@ -112,14 +114,16 @@ int main() {
     Game g;
     while (!game_outcome(g).finished) {
       check_bag(g.board, g.turn, *list, *bag);
-      for (const Move m : *list) check(read_move_text(move_text(m)) == m, "move text round trip", m);
+      for (const Move m : *list)
+        check(read_move_text(move_text(m)) == m, "move text round trip", m);
       if (!list->size) break;
       play(g, list->moves[rng.uniform(std::uint16_t(list->size - 1))]);
       check_invariants(g.board);
       Board rebuilt = read_position(write_board_field(g.board));
       rebuilt.hand = g.board.hand;
       bool promoted = false;
-      for (int k = int(PieceType::Dragon); k < PIECE_TYPE_NB; ++k) promoted |= g.board.piece_boards[k] != 0;
+      for (int k = int(PieceType::Dragon); k < PIECE_TYPE_NB; ++k)
+        promoted |= g.board.piece_boards[k] != 0;
       if (!promoted) check(rebuilt == g.board, "board text round trip");
     }
   }
@@ -129,7 +133,8 @@ int main() {
   for (int round = 0; round < 3000; ++round) {
     Board b = scrambled_board(rng);
     if (rng.uniform(7) == 0)
-      b.hand.pieces[rng.uniform(15)] = {color_from_byte(std::uint8_t(rng.next())), PieceType(rng.uniform(14))};
+      b.hand.pieces[rng.uniform(15)] = {color_from_byte(std::uint8_t(rng.next())),
+                                        PieceType(rng.uniform(14))};
     for (const Color c : {Color::Black, Color::White, Color::None, Color::ColorNumber}) {
       try {
         check_bag(b, c, *list, *bag);

@@ -28,7 +28,8 @@ void execute_move(Board& b, Move move) {
     b.hand.decrease_slot(slot);
     b.occupied |= to_bb;
     set_color_boards(b, to_bb, owner);
-    replace_piece_board(b, to_bb, piece_type_at(b, to), has_kind ? PieceType(code) : PieceType::None);
+    replace_piece_board(b, to_bb, piece_type_at(b, to),
+                        has_kind ? PieceType(code) : PieceType::None);
     return;
   }
 
@@ -40,8 +41,7 @@ void execute_move(Board& b, Move move) {
   set_color_boards(b, from_bb, Color::None);
   replace_piece_board(b, from_bb, kind, PieceType::None);
   b.occupied = (b.occupied & ~from_bb) | to_bb;
-  set_color_boards(b, to_bb,
-                   was_black ? Color::Black : was_occupied ? Color::White : Color::None);
+  set_color_boards(b, to_bb, was_black ? Color::Black : was_occupied ? Color::White : Color::None);
   const PieceType arriving = is_promote(move) && is_promotable(kind) ? promote(kind) : kind;
   replace_piece_board(b, to_bb, piece_type_at(b, to), arriving);
 }

@@ -61,9 +61,8 @@ std::string quoted_char(char32_t c, std::string_view utf8) {
   char32_t c = 0;
   reader.next(c);
   throw Panic("byte index 2 is not a char boundary; it is inside " +
-              quoted_char(c, text.substr(begin, end - begin)) + " (bytes " +
-              std::to_string(begin) + ".." + std::to_string(end) + ") of `" + std::string(text) +
-              "`");
+              quoted_char(c, text.substr(begin, end - begin)) + " (bytes " + std::to_string(begin) +
+              ".." + std::to_string(end) + ") of `" + std::string(text) + "`");
 }
 
 }  // namespace
@@ -83,8 +82,7 @@ std::string move_text(Move m) {
 }
 
 Move read_move_text(std::string_view text) {
-  if (text.size() < 2)
-    throw Panic("byte index 2 is out of bounds of `" + std::string(text) + "`");
+  if (text.size() < 2) throw Panic("byte index 2 is out of bounds of `" + std::string(text) + "`");
   if (text.size() > 2 && is_continuation(text[2])) panic_not_char_boundary(text);
   if (text.size() < 4) panic_index_out_of_bounds(text.size() - 2, text.size() - 2);
 

@@ -15,21 +15,21 @@ constexpr std::array<int, 8> DIRECTION_OFFSET = {+11, +10, -1, -12, -11, -10, +1
 enum Reach : std::uint8_t { NONE, STEP, JUMP, SLIDE };
 
 constexpr std::array<std::array<Reach, 8>, PIECE_TYPE_NB> REACH = {{
-    {NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE},             // None
-    {STEP, STEP, STEP, STEP, STEP, STEP, STEP, STEP},             // King
-    {STEP, STEP, STEP, NONE, STEP, NONE, STEP, STEP},             // Gold
-    {SLIDE, NONE, SLIDE, NONE, SLIDE, NONE, SLIDE, NONE},         // Rook
-    {NONE, SLIDE, NONE, SLIDE, NONE, SLIDE, NONE, SLIDE},         // Bichop
-    {STEP, STEP, NONE, STEP, NONE, STEP, NONE, STEP},             // Silver
-    {NONE, JUMP, NONE, NONE, NONE, NONE, NONE, JUMP},             // Knight
-    {SLIDE, NONE, NONE, NONE, NONE, NONE, NONE, NONE},            // Lance
-    {STEP, NONE, NONE, NONE, NONE, NONE, NONE, NONE},             // Pawn
-    {SLIDE, STEP, SLIDE, STEP, SLIDE, STEP, SLIDE, STEP},         // Dragon
-    {STEP, SLIDE, STEP, SLIDE, STEP, SLIDE, STEP, SLIDE},         // Horse
-    {STEP, STEP, STEP, NONE, STEP, NONE, STEP, STEP},             // ProSilver
-    {STEP, STEP, STEP, NONE, STEP, NONE, STEP, STEP},             // ProKnight
-    {STEP, STEP, STEP, NONE, STEP, NONE, STEP, STEP},             // ProLance
-    {STEP, STEP, STEP, NONE, STEP, NONE, STEP, STEP},             // ProPawn
+    {NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE},      // None
+    {STEP, STEP, STEP, STEP, STEP, STEP, STEP, STEP},      // King
+    {STEP, STEP, STEP, NONE, STEP, NONE, STEP, STEP},      // Gold
+    {SLIDE, NONE, SLIDE, NONE, SLIDE, NONE, SLIDE, NONE},  // Rook
+    {NONE, SLIDE, NONE, SLIDE, NONE, SLIDE, NONE, SLIDE},  // Bichop
+    {STEP, STEP, NONE, STEP, NONE, STEP, NONE, STEP},      // Silver
+    {NONE, JUMP, NONE, NONE, NONE, NONE, NONE, JUMP},      // Knight
+    {SLIDE, NONE, NONE, NONE, NONE, NONE, NONE, NONE},     // Lance
+    {STEP, NONE, NONE, NONE, NONE, NONE, NONE, NONE},      // Pawn
+    {SLIDE, STEP, SLIDE, STEP, SLIDE, STEP, SLIDE, STEP},  // Dragon
+    {STEP, SLIDE, STEP, SLIDE, STEP, SLIDE, STEP, SLIDE},  // Horse
+    {STEP, STEP, STEP, NONE, STEP, NONE, STEP, STEP},      // ProSilver
+    {STEP, STEP, STEP, NONE, STEP, NONE, STEP, STEP},      // ProKnight
+    {STEP, STEP, STEP, NONE, STEP, NONE, STEP, STEP},      // ProLance
+    {STEP, STEP, STEP, NONE, STEP, NONE, STEP, STEP},      // ProPawn
 }};
 
 constexpr int SQUARE_NB = 128;
@@ -103,7 +103,9 @@ inline Bitboard slide_targets(int d, Square s, Bitboard blockers) {
 // 8-15 a knight jump in direction d - 8 (only 9 and 15 are used). Each group
 // has a mask of the kinds that move in it.
 constexpr int STEP_GROUP_NB = 16;
-constexpr int group_offset(int group) { return DIRECTION_OFFSET[group % 8] + (group >= 8 ? 11 : 0); }
+constexpr int group_offset(int group) {
+  return DIRECTION_OFFSET[group % 8] + (group >= 8 ? 11 : 0);
+}
 constexpr auto GROUP_KINDS = [] {
   std::array<std::uint16_t, STEP_GROUP_NB> kinds{};
   for (int k = 0; k < PIECE_TYPE_NB; ++k)
@@ -132,8 +134,10 @@ inline Bitboard union_of(const std::array<Bitboard, PIECE_TYPE_NB>& boards) {
 // vanish, as landings below index 0 or above 127 do.
 template <int Offset>
 constexpr Bitboard shift(Bitboard b) {
-  if constexpr (Offset > 0) return b >> Offset;
-  else return b << -Offset;
+  if constexpr (Offset > 0)
+    return b >> Offset;
+  else
+    return b << -Offset;
 }
 
 constexpr std::array<PieceType, 5> SLIDERS = {PieceType::Rook, PieceType::Bichop, PieceType::Lance,
@@ -280,8 +284,10 @@ void MoveBag::generate(const Board& b, Color color) {
     };
     (add_group.template operator()<G>(), ...);
   };
-  if (side.c) add_groups.operator()<-1>(std::make_index_sequence<STEP_GROUP_NB>());
-  else add_groups.operator()<1>(std::make_index_sequence<STEP_GROUP_NB>());
+  if (side.c)
+    add_groups.operator()<-1>(std::make_index_sequence<STEP_GROUP_NB>());
+  else
+    add_groups.operator()<1>(std::make_index_sequence<STEP_GROUP_NB>());
 
   for (PieceType kind : SLIDERS) {
     const KindMoves& moves = KIND_MOVES[side.c][index(kind)];

@@ -41,7 +41,8 @@ constexpr std::array<Bitboard, COLOR_NB> LAST_TWO_ROWS = {rows(8, 9), rows(1, 2)
 constexpr Bitboard mirror(Bitboard b) {
   Bitboard m = 0;
   for (int i = 0; i < GRID_SQUARES; ++i)
-    if (contains(b, i)) m |= square_bb(make_square(10 - column_of(Square(i)), 10 - row_of(Square(i))));
+    if (contains(b, i))
+      m |= square_bb(make_square(10 - column_of(Square(i)), 10 - row_of(Square(i))));
   return m;
 }
 
@@ -129,8 +130,10 @@ constexpr void replace_piece_board(Board& b, Bitboard m, PieceType old, PieceTyp
 constexpr void set_color_boards(Board& b, Bitboard m, Color c) {
   b.color_boards[0] &= ~m;
   b.color_boards[1] &= ~m;
-  if (c == Color::Black) b.color_boards[0] |= m;
-  else if (c == Color::White) b.color_boards[1] |= m;
+  if (c == Color::Black)
+    b.color_boards[0] |= m;
+  else if (c == Color::White)
+    b.color_boards[1] |= m;
 }
 
 // Puts a piece on a square, replacing whatever stood there. Nothing is

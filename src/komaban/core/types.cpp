@@ -16,8 +16,8 @@ std::string_view color_name(Color c) {
 
 std::string_view piece_type_name(PieceType k) {
   static constexpr std::array<std::string_view, PIECE_TYPE_NB> NAMES = {
-      "None", "King",   "Gold",      "Rook",      "Bichop",   "Silver",  "Knight", "Lance",
-      "Pawn", "Dragon", "Horse",     "ProSilver", "ProKnight", "ProLance", "ProPawn"};
+      "None", "King",   "Gold",  "Rook",      "Bichop",    "Silver",   "Knight", "Lance",
+      "Pawn", "Dragon", "Horse", "ProSilver", "ProKnight", "ProLance", "ProPawn"};
   return NAMES[index(k) < PIECE_TYPE_NB ? index(k) : 0];
 }
 

@@ -13,9 +13,7 @@ enum class Color : std::int8_t { None = -1, Black = 0, White = 1, ColorNumber = 
 constexpr int COLOR_NB = 2;
 
 // Every byte maps onto one of the four members.
-constexpr Color color_from_byte(std::uint8_t v) {
-  return v <= 2 ? Color(v) : Color::None;
-}
+constexpr Color color_from_byte(std::uint8_t v) { return v <= 2 ? Color(v) : Color::None; }
 constexpr std::uint8_t color_byte(Color c) { return std::uint8_t(c); }
 constexpr bool is_player(Color c) { return c == Color::Black || c == Color::White; }
 constexpr Color operator~(Color c) {

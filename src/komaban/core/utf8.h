@@ -17,8 +17,11 @@ class Utf8Reader {
   bool next(char32_t& c) {
     if (pos_ >= text_.size()) return false;
     const auto lead = std::uint8_t(text_[pos_]);
-    const int len = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xe ? 3
-                                    : (lead >> 3) == 0x1e ? 4 : 0;
+    const int len = lead < 0x80           ? 1
+                    : (lead >> 5) == 0x6  ? 2
+                    : (lead >> 4) == 0xe  ? 3
+                    : (lead >> 3) == 0x1e ? 4
+                                          : 0;
     if (len <= 1 || pos_ + std::size_t(len) > text_.size()) {
       c = lead;
       ++pos_;

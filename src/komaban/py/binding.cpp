@@ -113,8 +113,9 @@ void Signature::bind_positional(BoundArgs& bound, PyObject* const* args, Py_ssiz
       PyErr_Format(PyExc_TypeError, "%s takes %zu positional arguments but %zd %s given", callable_,
                    count_, nargs, was_or_were(nargs));
     else
-      PyErr_Format(PyExc_TypeError, "%s takes from %zu to %zu positional arguments but %zd %s given",
-                   callable_, required_, count_, nargs, was_or_were(nargs));
+      PyErr_Format(PyExc_TypeError,
+                   "%s takes from %zu to %zu positional arguments but %zd %s given", callable_,
+                   required_, count_, nargs, was_or_were(nargs));
     throw_python_error();
   }
   for (Py_ssize_t i = 0; i < nargs; ++i) bound[std::size_t(i)] = args[i];

@@ -85,8 +85,7 @@ class Ref {
 // exclusively borrowed, any other n the number of shared borrows.
 template <class T>
 struct Instance {
-  PyObject_HEAD
-  T value;
+  PyObject_HEAD T value;
   std::size_t borrow;
 };
 
@@ -137,7 +136,8 @@ template <class C>
 PyObject* wrap(const typename C::Value& v) {
   void* memory = PyObject_Malloc(sizeof(InstanceOf<C>));
   if (!memory) throw std::bad_alloc();
-  auto* self = reinterpret_cast<InstanceOf<C>*>(PyObject_Init(static_cast<PyObject*>(memory), C::type));
+  auto* self =
+      reinterpret_cast<InstanceOf<C>*>(PyObject_Init(static_cast<PyObject*>(memory), C::type));
   new (&self->value) typename C::Value(v);
   self->borrow = 0;
   return reinterpret_cast<PyObject*>(self);

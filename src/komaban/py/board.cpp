@@ -65,8 +65,7 @@ PyObject* get_piece(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
   });
 }
 
-PyObject* search_moves(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                       PyObject* kwnames) {
+PyObject* search_moves(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&] {
     const BoundArgs a = SEARCH_MOVES.bind(args, nargs, kwnames);
     SharedBorrow borrow(self_of(self)->borrow);
@@ -77,8 +76,7 @@ PyObject* search_moves(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
   });
 }
 
-PyObject* execute_move(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                       PyObject* kwnames) {
+PyObject* execute_move(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&] {
     const BoundArgs a = EXECUTE_MOVE.bind(args, nargs, kwnames);
     ExclusiveBorrow borrow(self_of(self)->borrow);

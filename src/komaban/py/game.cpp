@@ -99,8 +99,7 @@ PyObject* is_finished(PyObject* self, PyObject*) {
   });
 }
 
-PyObject* execute_move(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                       PyObject* kwnames) {
+PyObject* execute_move(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&] {
     const BoundArgs a = EXECUTE_MOVE.bind(args, nargs, kwnames);
     ExclusiveBorrow borrow(self_of(self)->borrow);

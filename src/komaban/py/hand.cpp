@@ -114,9 +114,12 @@ PyGetSetDef GETSET[] = {
 
 PyMethodDef METHODS[] = {
     {"add_piece", KOMABAN_FASTCALL(add_piece), "add_piece($self, color_type, piece_type)\n--\n\n"},
-    {"add_pieces", KOMABAN_FASTCALL(add_pieces), "add_pieces($self, color_type, piece_type, count)\n--\n\n"},
-    {"decrease_piece", KOMABAN_FASTCALL(decrease_piece), "decrease_piece($self, color_type, piece_type)\n--\n\n"},
-    {"get_player_pieces", KOMABAN_FASTCALL(get_player_pieces), "get_player_pieces($self, color_type)\n--\n\n"},
+    {"add_pieces", KOMABAN_FASTCALL(add_pieces),
+     "add_pieces($self, color_type, piece_type, count)\n--\n\n"},
+    {"decrease_piece", KOMABAN_FASTCALL(decrease_piece),
+     "decrease_piece($self, color_type, piece_type)\n--\n\n"},
+    {"get_player_pieces", KOMABAN_FASTCALL(get_player_pieces),
+     "get_player_pieces($self, color_type)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -12,7 +12,11 @@ PyModuleDef MODULE = {
     "komaban",
     "",
     0,  // no per-module state, so a re-import runs the init function again
-    nullptr, nullptr, nullptr, nullptr, nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
 };
 
 PyObject* the_module = nullptr;
@@ -24,10 +28,14 @@ struct Registration {
 };
 
 constexpr Registration CLASSES[] = {
-    {"Address", create_address_type}, {"ColorType", create_color_type},
-    {"PieceType", create_piece_type_type}, {"Piece", create_piece_type},
-    {"Move", create_move_type}, {"Hand", create_hand_type},
-    {"Board", create_board_type}, {"Game", create_game_type},
+    {"Address", create_address_type},
+    {"ColorType", create_color_type},
+    {"PieceType", create_piece_type_type},
+    {"Piece", create_piece_type},
+    {"Move", create_move_type},
+    {"Hand", create_hand_type},
+    {"Board", create_board_type},
+    {"Game", create_game_type},
 };
 
 PyObject* initialise() {

@@ -147,10 +147,12 @@ PyType_Slot PIECE_SLOTS[] = {
 
 PyTypeObject* create_piece_type_type() {
   if (PieceTypeClass::type) return PieceTypeClass::type;
-  PyTypeObject* type = build_type("builtins.PieceType", sizeof(InstanceOf<PieceTypeClass>), KIND_SLOTS);
+  PyTypeObject* type =
+      build_type("builtins.PieceType", sizeof(InstanceOf<PieceTypeClass>), KIND_SLOTS);
   PieceTypeClass::type = type;
   for (int k = 0; k < PIECE_TYPE_NB; ++k)
-    set_class_attribute(type, piece_type_name(PieceType(k)).data(), wrap<PieceTypeClass>(PieceType(k)));
+    set_class_attribute(type, piece_type_name(PieceType(k)).data(),
+                        wrap<PieceTypeClass>(PieceType(k)));
   return type;
 }
 
