@@ -1,6 +1,7 @@
 import random
 
 import pytest
+from helpers import panic_of
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
@@ -12,17 +13,6 @@ NO_KIND = getattr(PieceType, "None")
 START = "lnsgkgsnl/1r5b1/ppppppppp/9/9/9/PPPPPPPPP/1B5R1/LNSGKGSNL"
 EMPTY = "9/9/9/9/9/9/9/9/9"
 SYMBOLS = " KGRBSNLP"
-
-
-def panic_of(func):
-    """Run func and return the PanicException it raises."""
-    try:
-        func()
-    except BaseException as exc:
-        if type(exc).__name__ == "PanicException":
-            return exc
-        raise
-    pytest.fail("no PanicException raised")
 
 
 def field(board):

@@ -1,6 +1,7 @@
 """Board.execute_move (captures, promotion, drops) and Board.is_finished."""
 
 import pytest
+from helpers import panic_message
 
 from komaban import Address, Board, ColorType, Move, Piece, PieceType
 
@@ -22,13 +23,6 @@ def with_pieces(sfen, *pieces):
     for (column, row), kind, color in pieces:
         board.deploy(Address(column, row), kind, color)
     return board
-
-
-def panic_message(func):
-    with pytest.raises(BaseException) as info:  # PanicException is not exported
-        func()
-    assert type(info.value).__name__ == "PanicException"
-    return info.value.args[0]
 
 
 @pytest.mark.parametrize(

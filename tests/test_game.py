@@ -1,4 +1,5 @@
 import pytest
+from helpers import panic_message
 
 from komaban import Address, Board, ColorType, Game, Move, Piece, PieceType
 
@@ -6,13 +7,6 @@ BLACK, WHITE = ColorType.Black, ColorType.White
 NONE = getattr(ColorType, "None")
 START = "lnsgkgsnl/1r5b1/ppppppppp/9/9/9/PPPPPPPPP/1B5R1/LNSGKGSNL"
 RANGE_ERROR = "^out of range integral type conversion attempted$"
-
-
-def raises_panic(call, message):
-    with pytest.raises(BaseException) as info:
-        call()
-    assert type(info.value).__name__ == "PanicException"
-    assert str(info.value) == message
 
 
 def test_defaults_and_arguments():
@@ -110,7 +104,9 @@ def test_input_hand(texts, expected):
 @pytest.mark.parametrize("text, expected", [("2", ""), ("P2", "P"), ("Pg3", "Pg")])
 def test_input_hand_trailing_digit_panics(text, expected):
     g = Game()
-    raises_panic(lambda: g.input_hand(text), "called `Option::unwrap()` on a `None` value")
+    assert (
+        panic_message(lambda: g.input_hand(text)) == "called `Option::unwrap()` on a `None` value"
+    )
     assert g.board == Board("startpos " + expected)
 
 
@@ -147,9 +143,8 @@ def test_execute_move(turn, number, next_turn, next_number):
 def test_failing_execute_move_keeps_counters():
     g = Game(move_number=5, turn=WHITE)
     drop = Move(piece=Piece(WHITE, PieceType.ProPawn), to_address=Address(5, 5))
-    raises_panic(
-        lambda: g.execute_move(drop), "index out of bounds: the len is 16 but the index is 21"
-    )
+    message = panic_message(lambda: g.execute_move(drop))
+    assert message == "index out of bounds: the len is 16 but the index is 21"
     assert (g.board, g.move_number, g.turn) == (Board(), 5, WHITE)
 
 

@@ -1,4 +1,5 @@
 import pytest
+from helpers import panic_of
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
@@ -11,17 +12,6 @@ KINDS = [getattr(PieceType, name) for name in KIND_NAMES]
 CONVERT = "argument '{}': '{}' object cannot be converted to '{}'"
 OUT_OF_RANGE = "out of range integral type conversion attempted"
 FRESH_LABELS = [Piece(color, kind) for color in (BLACK, WHITE) for kind in KINDS]
-
-
-def panic_of(func):
-    """Run func and return the PanicException it raises."""
-    try:
-        func()
-    except BaseException as exc:
-        if type(exc).__name__ == "PanicException":
-            return exc
-        raise
-    pytest.fail("no PanicException raised")
 
 
 def test_fresh_hand():

@@ -1,18 +1,12 @@
 """The Move class: 16-bit move values, their text form and the constructor."""
 
 import pytest
+from helpers import panic_message
 
 from komaban import Address, ColorType, Move, Piece, PieceType
 
 BLACK, WHITE = ColorType.Black, ColorType.White
 NO_COLOR, NO_KIND = getattr(ColorType, "None"), getattr(PieceType, "None")
-
-
-def panic_message(func):
-    with pytest.raises(BaseException) as info:  # PanicException is not exported
-        func()
-    assert type(info.value).__name__ == "PanicException"
-    return info.value.args[0]
 
 
 def test_default_move_is_value_zero():

@@ -1,6 +1,7 @@
 """Board.search_moves: board moves by ascending source square, then drops."""
 
 import pytest
+from helpers import panic_message
 
 from komaban import Address, Board, ColorType, Move, PieceType
 
@@ -17,13 +18,6 @@ def texts(moves):
 
 def sq(column, row):
     return f"{column}{'abcdefghi'[row - 1]}"
-
-
-def panic_message(func):
-    with pytest.raises(BaseException) as info:  # PanicException is not exported
-        func()
-    assert type(info.value).__name__ == "PanicException"
-    return info.value.args[0]
 
 
 START_BLACK = (

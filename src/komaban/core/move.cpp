@@ -19,21 +19,6 @@ constexpr Square read_square(char column, char row) {
   return Square((std::uint8_t(column) - 0x30) + FILE_NB * (std::uint8_t(row) - 0x60));
 }
 
-constexpr PieceType drop_letter_kind(char32_t c) {
-  if (c >= 'a' && c <= 'z') c -= 'a' - 'A';
-  switch (c) {
-    case 'K': return PieceType::King;
-    case 'G': return PieceType::Gold;
-    case 'R': return PieceType::Rook;
-    case 'B': return PieceType::Bichop;
-    case 'S': return PieceType::Silver;
-    case 'N': return PieceType::Knight;
-    case 'L': return PieceType::Lance;
-    case 'P': return PieceType::Pawn;
-    default: return PieceType::None;
-  }
-}
-
 constexpr bool is_continuation(char c) { return (std::uint8_t(c) & 0xc0) == 0x80; }
 
 // 'é', with escapes for quotes, backslashes and C1 control characters.
@@ -91,15 +76,11 @@ Move read_move_text(std::string_view text) {
   reader.next(first);
   reader.next(second);
   const Square to = read_square(text[2], text[3]);
-  if (second == '*') {
-    const Color owner = (first & 0xff) >= 'T' ? Color::White : Color::Black;
-    return Move(DROP_FLAG | (to << TO_SHIFT) | (color_byte(owner) << OWNER_SHIFT) |
-                index(drop_letter_kind(first)));
-  }
+  if (second == '*') return make_drop(to, color_from_letter(first), piece_type_from_letter(first));
   char32_t c = 0;
   bool promote = false;
   if (reader.next(c) && reader.next(c) && reader.next(c)) promote = c == '+';
-  return Move((to << TO_SHIFT) | read_square(text[0], text[1]) | (promote ? PROMOTE_FLAG : 0));
+  return make_board_move(read_square(text[0], text[1]), to, promote);
 }
 
 }  // namespace komaban

@@ -12,25 +12,6 @@ constexpr std::string_view START_KEYWORD = "startpos";
 
 constexpr bool is_digit(char32_t c) { return c >= '0' && c <= '9'; }
 
-// Kind of a piece letter (either case); None for any other character.
-constexpr PieceType letter_kind(char32_t c) {
-  if (c >= 'a' && c <= 'z') c -= 'a' - 'A';
-  switch (c) {
-    case 'K': return PieceType::King;
-    case 'G': return PieceType::Gold;
-    case 'R': return PieceType::Rook;
-    case 'B': return PieceType::Bichop;
-    case 'S': return PieceType::Silver;
-    case 'N': return PieceType::Knight;
-    case 'L': return PieceType::Lance;
-    case 'P': return PieceType::Pawn;
-    default: return PieceType::None;
-  }
-}
-
-// By character code: below 'T' is Black, so upper-case letters are Black's.
-constexpr Color letter_color(char32_t c) { return (c & 0xff) < 'T' ? Color::Black : Color::White; }
-
 void read_rank(Board& b, std::uint8_t row, std::string_view part) {
   const auto first = std::uint8_t(row * FILE_NB + 1);
   std::uint8_t offset = 0;
@@ -40,7 +21,7 @@ void read_rank(Board& b, std::uint8_t row, std::string_view part) {
       offset = std::uint8_t(offset + (c - '0'));
       continue;
     }
-    place_piece(b, Square(first + offset), letter_kind(c), letter_color(c));
+    place_piece(b, Square(first + offset), piece_type_from_letter(c), color_from_letter(c));
     ++offset;
   }
 }
@@ -72,8 +53,8 @@ void read_hand_field(Hand& h, std::string_view field) {
       count = std::uint8_t(c - '0');
       if (!reader.next(c)) panic_unwrap_none();
     }
-    const PieceType kind = letter_kind(c);
-    h.add_to_slot(kind == PieceType::None ? 0 : Hand::slot(letter_color(c), kind), count);
+    const PieceType kind = piece_type_from_letter(c);
+    h.add_to_slot(kind == PieceType::None ? 0 : Hand::slot(color_from_letter(c), kind), count);
   }
 }
 

@@ -58,6 +58,29 @@ constexpr PieceType demote(PieceType k) {
 
 std::string_view piece_type_name(PieceType k);
 
+// Kind of a piece letter of position and move text, either case (K G R B S
+// N L P); None for any other character.
+constexpr PieceType piece_type_from_letter(char32_t c) {
+  if (c >= 'a' && c <= 'z') c -= 'a' - 'A';
+  switch (c) {
+    case 'K': return PieceType::King;
+    case 'G': return PieceType::Gold;
+    case 'R': return PieceType::Rook;
+    case 'B': return PieceType::Bichop;
+    case 'S': return PieceType::Silver;
+    case 'N': return PieceType::Knight;
+    case 'L': return PieceType::Lance;
+    case 'P': return PieceType::Pawn;
+    default: return PieceType::None;
+  }
+}
+
+// The owner a character stands for, by its code's low byte: below 'T' is
+// Black, so upper-case piece letters are Black's and lower-case White's.
+constexpr Color color_from_letter(char32_t c) {
+  return (c & 0xff) < 'T' ? Color::Black : Color::White;
+}
+
 // A kind with an owner. Nothing ties the two together.
 struct Piece {
   Color owner = Color::None;

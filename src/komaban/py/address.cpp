@@ -75,10 +75,6 @@ PyType_Slot SLOTS[] = {
 
 }  // namespace
 
-PyTypeObject* create_address_type() {
-  if (!AddressClass::type)
-    AddressClass::type = build_type("builtins.Address", sizeof(InstanceOf<AddressClass>), SLOTS);
-  return AddressClass::type;
-}
+PyTypeObject* create_address_type() { return create_type<AddressClass>(SLOTS); }
 
 }  // namespace komaban::py

@@ -212,25 +212,24 @@ void prefix_type_error(const char* name) {
   Py_DECREF(wrapped);
 }
 
-std::uint8_t U8::convert(PyObject* o) {
+namespace {
+
+// An integer from 0 to max, by PyLong_AsLong.
+long small_unsigned(PyObject* o, long max) {
   const long v = PyLong_AsLong(o);
   if (v == -1 && PyErr_Occurred()) throw_python_error();
-  if (v < 0 || v > 0xff) {
+  if (v < 0 || v > max) {
     PyErr_SetString(PyExc_OverflowError, "out of range integral type conversion attempted");
     throw_python_error();
   }
-  return std::uint8_t(v);
+  return v;
 }
 
-std::uint16_t U16::convert(PyObject* o) {
-  const long v = PyLong_AsLong(o);
-  if (v == -1 && PyErr_Occurred()) throw_python_error();
-  if (v < 0 || v > 0xffff) {
-    PyErr_SetString(PyExc_OverflowError, "out of range integral type conversion attempted");
-    throw_python_error();
-  }
-  return std::uint16_t(v);
-}
+}  // namespace
+
+std::uint8_t U8::convert(PyObject* o) { return std::uint8_t(small_unsigned(o, 0xff)); }
+
+std::uint16_t U16::convert(PyObject* o) { return std::uint16_t(small_unsigned(o, 0xffff)); }
 
 std::uint64_t U64::convert(PyObject* o) {
   Ref index(check(PyNumber_Index(o)));

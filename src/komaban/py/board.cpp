@@ -113,10 +113,6 @@ PyType_Slot SLOTS[] = {
 
 }  // namespace
 
-PyTypeObject* create_board_type() {
-  if (!BoardClass::type)
-    BoardClass::type = build_type("builtins.Board", sizeof(InstanceOf<BoardClass>), SLOTS);
-  return BoardClass::type;
-}
+PyTypeObject* create_board_type() { return create_type<BoardClass>(SLOTS); }
 
 }  // namespace komaban::py

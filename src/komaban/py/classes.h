@@ -14,46 +14,41 @@
 
 namespace komaban::py {
 
-struct AddressClass {
-  using Value = Square;
-  static constexpr const char* NAME = "Address";
+// "builtins." followed by a class name, as one compile-time string, so that
+// the type's qualified name lives as long as the type.
+template <std::size_t N>
+struct ClassName {
+  static constexpr char MODULE[] = "builtins.";
+  char text[sizeof MODULE - 1 + N]{};
+  constexpr ClassName(const char (&name)[N]) {
+    for (std::size_t i = 0; i < sizeof MODULE - 1; ++i) text[i] = MODULE[i];
+    for (std::size_t i = 0; i < N; ++i) text[sizeof MODULE - 1 + i] = name[i];
+  }
+};
+
+template <class V, ClassName Name>
+struct Family {
+  using Value = V;
+  static constexpr const char* QUALIFIED_NAME = Name.text;
+  static constexpr const char* NAME = Name.text + sizeof ClassName<1>::MODULE - 1;
   static inline PyTypeObject* type = nullptr;
 };
-struct ColorClass {
-  using Value = Color;
-  static constexpr const char* NAME = "ColorType";
-  static inline PyTypeObject* type = nullptr;
-};
-struct PieceTypeClass {
-  using Value = PieceType;
-  static constexpr const char* NAME = "PieceType";
-  static inline PyTypeObject* type = nullptr;
-};
-struct PieceClass {
-  using Value = Piece;
-  static constexpr const char* NAME = "Piece";
-  static inline PyTypeObject* type = nullptr;
-};
-struct MoveClass {
-  using Value = Move;
-  static constexpr const char* NAME = "Move";
-  static inline PyTypeObject* type = nullptr;
-};
-struct HandClass {
-  using Value = Hand;
-  static constexpr const char* NAME = "Hand";
-  static inline PyTypeObject* type = nullptr;
-};
-struct BoardClass {
-  using Value = Board;
-  static constexpr const char* NAME = "Board";
-  static inline PyTypeObject* type = nullptr;
-};
-struct GameClass {
-  using Value = Game;
-  static constexpr const char* NAME = "Game";
-  static inline PyTypeObject* type = nullptr;
-};
+
+using AddressClass = Family<Square, "Address">;
+using ColorClass = Family<Color, "ColorType">;
+using PieceTypeClass = Family<PieceType, "PieceType">;
+using PieceClass = Family<Piece, "Piece">;
+using MoveClass = Family<Move, "Move">;
+using HandClass = Family<Hand, "Hand">;
+using BoardClass = Family<Board, "Board">;
+using GameClass = Family<Game, "Game">;
+
+// Builds the type of family C once; later calls return it.
+template <class C>
+PyTypeObject* create_type(PyType_Slot* slots) {
+  if (!C::type) C::type = build_type(C::QUALIFIED_NAME, sizeof(InstanceOf<C>), slots);
+  return C::type;
+}
 
 PyTypeObject* create_address_type();
 PyTypeObject* create_color_type();

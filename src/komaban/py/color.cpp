@@ -69,8 +69,7 @@ PyType_Slot SLOTS[] = {
 
 PyTypeObject* create_color_type() {
   if (ColorClass::type) return ColorClass::type;
-  PyTypeObject* type = build_type("builtins.ColorType", sizeof(InstanceOf<ColorClass>), SLOTS);
-  ColorClass::type = type;
+  PyTypeObject* type = create_type<ColorClass>(SLOTS);
   for (Color c : {Color::None, Color::Black, Color::White, Color::ColorNumber})
     set_class_attribute(type, color_name(c).data(), wrap<ColorClass>(c));
   return type;

@@ -150,10 +150,6 @@ PyType_Slot SLOTS[] = {
 
 }  // namespace
 
-PyTypeObject* create_game_type() {
-  if (!GameClass::type)
-    GameClass::type = build_type("builtins.Game", sizeof(InstanceOf<GameClass>), SLOTS);
-  return GameClass::type;
-}
+PyTypeObject* create_game_type() { return create_type<GameClass>(SLOTS); }
 
 }  // namespace komaban::py

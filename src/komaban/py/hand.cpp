@@ -137,10 +137,6 @@ PyType_Slot SLOTS[] = {
 
 }  // namespace
 
-PyTypeObject* create_hand_type() {
-  if (!HandClass::type)
-    HandClass::type = build_type("builtins.Hand", sizeof(InstanceOf<HandClass>), SLOTS);
-  return HandClass::type;
-}
+PyTypeObject* create_hand_type() { return create_type<HandClass>(SLOTS); }
 
 }  // namespace komaban::py

@@ -88,10 +88,6 @@ PyType_Slot SLOTS[] = {
 
 }  // namespace
 
-PyTypeObject* create_move_type() {
-  if (!MoveClass::type)
-    MoveClass::type = build_type("builtins.Move", sizeof(InstanceOf<MoveClass>), SLOTS);
-  return MoveClass::type;
-}
+PyTypeObject* create_move_type() { return create_type<MoveClass>(SLOTS); }
 
 }  // namespace komaban::py

@@ -147,19 +147,13 @@ PyType_Slot PIECE_SLOTS[] = {
 
 PyTypeObject* create_piece_type_type() {
   if (PieceTypeClass::type) return PieceTypeClass::type;
-  PyTypeObject* type =
-      build_type("builtins.PieceType", sizeof(InstanceOf<PieceTypeClass>), KIND_SLOTS);
-  PieceTypeClass::type = type;
+  PyTypeObject* type = create_type<PieceTypeClass>(KIND_SLOTS);
   for (int k = 0; k < PIECE_TYPE_NB; ++k)
     set_class_attribute(type, piece_type_name(PieceType(k)).data(),
                         wrap<PieceTypeClass>(PieceType(k)));
   return type;
 }
 
-PyTypeObject* create_piece_type() {
-  if (!PieceClass::type)
-    PieceClass::type = build_type("builtins.Piece", sizeof(InstanceOf<PieceClass>), PIECE_SLOTS);
-  return PieceClass::type;
-}
+PyTypeObject* create_piece_type() { return create_type<PieceClass>(PIECE_SLOTS); }
 
 }  // namespace komaban::py
