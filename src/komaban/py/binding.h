@@ -85,7 +85,8 @@ class Ref {
 // exclusively borrowed, any other n the number of shared borrows.
 template <class T>
 struct Instance {
-  PyObject_HEAD T value;
+  PyObject ob_base;
+  T value;
   std::size_t borrow;
 };
 
@@ -151,8 +152,9 @@ typename C::Value copy_of(PyObject* self) {
   return s->value;
 }
 
-template <class C>
-void dealloc(PyObject* self) {
+// The deallocator of every class: instances hold no references, and a heap
+// type is kept alive by each of its instances.
+inline void dealloc(PyObject* self) {
   PyTypeObject* type = Py_TYPE(self);
   PyObject_Free(self);
   Py_DECREF(type);
