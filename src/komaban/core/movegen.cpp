@@ -65,31 +65,25 @@ constexpr auto STEP_TARGETS = [] {
   return steps;
 }();
 
-// The moves of each kind for each colour: index offsets of its steps and
-// jumps, and its slide directions (already turned for White).
-struct KindMoves {
-  std::array<int, 8> step_offset{};
-  int steps = 0;
-  std::array<std::uint8_t, 4> slide_direction{};
-  int slides = 0;
+// The slide directions of each kind for each colour, turned for White.
+struct Slides {
+  std::array<std::uint8_t, 4> direction{};
+  int count = 0;
 };
-constexpr auto KIND_MOVES = [] {
-  std::array<std::array<KindMoves, PIECE_TYPE_NB>, COLOR_NB> moves{};
+constexpr auto SLIDES = [] {
+  std::array<std::array<Slides, PIECE_TYPE_NB>, COLOR_NB> slides{};
   for (int c = 0; c < COLOR_NB; ++c)
     for (int k = 0; k < PIECE_TYPE_NB; ++k)
-      for (int d = 0; d < 8; ++d) {
-        KindMoves& m = moves[c][k];
-        if (REACH[k][d] == SLIDE)
-          m.slide_direction[m.slides++] = std::uint8_t(c ? (d + 4) % 8 : d);
-        else if (REACH[k][d] != NONE)
-          m.step_offset[m.steps++] =
-              (c ? -1 : 1) * (DIRECTION_OFFSET[d] + (REACH[k][d] == JUMP ? 11 : 0));
-      }
-  return moves;
+      for (int d = 0; d < 8; ++d)
+        if (REACH[k][d] == SLIDE) {
+          Slides& s = slides[c][k];
+          s.direction[s.count++] = std::uint8_t(c ? (d + 4) % 8 : d);
+        }
+  return slides;
 }();
 
-// Squares of a slide up to and including the first blocker.
-inline Bitboard slide_targets(int d, Square s, Bitboard blockers) {
+// Squares of a slide in direction d up to and including the first blocker.
+inline Bitboard ray_targets(int d, Square s, Bitboard blockers) {
   Bitboard ray = RAY[d][s];
   const Bitboard hit = ray & blockers;
   if (hit) {
@@ -97,6 +91,12 @@ inline Bitboard slide_targets(int d, Square s, Bitboard blockers) {
     ray &= ~RAY[d][first];
   }
   return ray;
+}
+
+inline Bitboard slide_targets(const Slides& slides, Square s, Bitboard blockers) {
+  Bitboard targets = 0;
+  for (int i = 0; i < slides.count; ++i) targets |= ray_targets(slides.direction[i], s, blockers);
+  return targets;
 }
 
 // Steps and jumps as 16 groups: 0-7 one step in the mover's direction d,
@@ -203,10 +203,8 @@ void visit_board_runs(const Board& b, Color color, Visit&& visit) {
       w ^= std::uint64_t(1) << 63 >> z;
       const auto from = Square(64 * half + unsigned(z));
       const PieceType kind = kind_at[from];
-      const KindMoves& moves = KIND_MOVES[side.c][index(kind)];
-      Bitboard targets = STEP_TARGETS[side.c][index(kind)][from];
-      for (int i = 0; i < moves.slides; ++i)
-        targets |= slide_targets(moves.slide_direction[i], from, side.blockers);
+      Bitboard targets = STEP_TARGETS[side.c][index(kind)][from] |
+                         slide_targets(SLIDES[side.c][index(kind)], from, side.blockers);
       targets &= ~side.own;
       if (targets) visit(targets, make_board_move(from, 0));
       if (!is_promotable(kind)) continue;
@@ -290,12 +288,9 @@ void MoveBag::generate(const Board& b, Color color) {
     add_groups.operator()<1>(std::make_index_sequence<STEP_GROUP_NB>());
 
   for (PieceType kind : SLIDERS) {
-    const KindMoves& moves = KIND_MOVES[side.c][index(kind)];
+    const Slides& slides = SLIDES[side.c][index(kind)];
     for_each_square(mine[index(kind)], [&](Square from) {
-      Bitboard targets = 0;
-      for (int i = 0; i < moves.slides; ++i)
-        targets |= slide_targets(moves.slide_direction[i], from, side.blockers);
-      targets &= ~side.own;
+      const Bitboard targets = slide_targets(slides, from, side.blockers) & ~side.own;
       add(targets, make_board_move(from, 0), 0);
       if (is_promotable(kind))
         add(contains(side.zone, from) ? targets : targets & side.zone,
