@@ -35,16 +35,22 @@ constexpr int popcount(Bitboard b) {
   return std::popcount(high_word(b)) + std::popcount(low_word(b));
 }
 
-// Lowest square index of a non-empty set.
+// Lowest square index of a non-empty set. Both halves are scanned and one
+// result picked, so that the choice compiles to a conditional move; the
+// extra bit keeps each scan defined without changing a non-zero half's answer.
 constexpr Square lowest_square(Bitboard b) {
   const std::uint64_t high = high_word(b);
-  return Square(high ? std::countl_zero(high) : 64 + std::countl_zero(low_word(b)));
+  const int in_high = std::countl_zero(high | 1);
+  const int in_low = 64 + std::countl_zero(low_word(b) | 1);
+  return Square(high ? in_high : in_low);
 }
 
 // Highest square index of a non-empty set.
 constexpr Square highest_square(Bitboard b) {
   const std::uint64_t low = low_word(b);
-  return Square(low ? 127 - std::countr_zero(low) : 63 - std::countr_zero(high_word(b)));
+  const int in_low = 127 - std::countr_zero(low | std::uint64_t(1) << 63);
+  const int in_high = 63 - std::countr_zero(high_word(b) | std::uint64_t(1) << 63);
+  return Square(low ? in_low : in_high);
 }
 
 constexpr Square pop_lowest(Bitboard& b) {

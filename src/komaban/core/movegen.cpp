@@ -65,38 +65,60 @@ constexpr auto STEP_TARGETS = [] {
   return steps;
 }();
 
-// The slide directions of each kind for each colour, turned for White.
-struct Slides {
-  std::array<std::uint8_t, 4> direction{};
-  int count = 0;
-};
-constexpr auto SLIDES = [] {
-  std::array<std::array<Slides, PIECE_TYPE_NB>, COLOR_NB> slides{};
-  for (int c = 0; c < COLOR_NB; ++c)
-    for (int k = 0; k < PIECE_TYPE_NB; ++k)
-      for (int d = 0; d < 8; ++d)
-        if (REACH[k][d] == SLIDE) {
-          Slides& s = slides[c][k];
-          s.direction[s.count++] = std::uint8_t(c ? (d + 4) % 8 : d);
-        }
-  return slides;
-}();
-
-// Squares of a slide in direction d up to and including the first blocker.
-inline Bitboard ray_targets(int d, Square s, Bitboard blockers) {
-  Bitboard ray = RAY[d][s];
+// Squares of a slide from s in Black's direction D up to and including the
+// first blocker. The first blocker is found without a branch: a sentinel
+// square beyond every ray (127 upwards, 0 downwards; rays hold only playing
+// squares) stands in when the ray is clear, and its own ray is empty.
+template <int D>
+inline Bitboard ray_targets(Square s, Bitboard blockers) {
+  const Bitboard ray = RAY[D][s];
   const Bitboard hit = ray & blockers;
-  if (hit) {
-    const Square first = DIRECTION_OFFSET[d] > 0 ? lowest_square(hit) : highest_square(hit);
-    ray &= ~RAY[d][first];
-  }
-  return ray;
+  const Square first = DIRECTION_OFFSET[D] > 0 ? lowest_square(hit | square_bb(127))
+                                               : highest_square(hit | square_bb(0));
+  return ray & ~RAY[D][first];
 }
 
-inline Bitboard slide_targets(const Slides& slides, Square s, Bitboard blockers) {
-  Bitboard targets = 0;
-  for (int i = 0; i < slides.count; ++i) targets |= ray_targets(slides.direction[i], s, blockers);
-  return targets;
+template <int... D>
+inline Bitboard rays(Square s, Bitboard blockers) {
+  return (ray_targets<D>(s, blockers) | ...);
+}
+
+// Slide directions as a mask over Black's directions, for colour c.
+constexpr unsigned slide_mask(PieceType kind, int c) {
+  unsigned mask = 0;
+  for (int d = 0; d < 8; ++d)
+    if (REACH[index(kind)][d] == SLIDE) mask |= 1u << (c ? (d + 4) % 8 : d);
+  return mask;
+}
+static_assert(slide_mask(PieceType::Rook, 0) == 0x55 && slide_mask(PieceType::Rook, 1) == 0x55);
+static_assert(slide_mask(PieceType::Dragon, 0) == 0x55 && slide_mask(PieceType::Dragon, 1) == 0x55);
+static_assert(slide_mask(PieceType::Bichop, 0) == 0xaa && slide_mask(PieceType::Bichop, 1) == 0xaa);
+static_assert(slide_mask(PieceType::Horse, 0) == 0xaa && slide_mask(PieceType::Horse, 1) == 0xaa);
+static_assert(slide_mask(PieceType::Lance, 0) == 0x01 && slide_mask(PieceType::Lance, 1) == 0x10);
+
+// The slides of one piece of kind K and colour c, with the directions fixed
+// at compile time (checked against the table above).
+template <PieceType K>
+inline Bitboard slide_targets(int c, Square s, Bitboard blockers) {
+  if constexpr (K == PieceType::Rook || K == PieceType::Dragon)
+    return rays<0, 2, 4, 6>(s, blockers);
+  else if constexpr (K == PieceType::Bichop || K == PieceType::Horse)
+    return rays<1, 3, 5, 7>(s, blockers);
+  else if constexpr (K == PieceType::Lance)
+    return c ? rays<4>(s, blockers) : rays<0>(s, blockers);
+  else
+    return 0;
+}
+
+inline Bitboard slide_targets(PieceType kind, int c, Square s, Bitboard blockers) {
+  switch (kind) {
+    case PieceType::Rook: return slide_targets<PieceType::Rook>(c, s, blockers);
+    case PieceType::Dragon: return slide_targets<PieceType::Dragon>(c, s, blockers);
+    case PieceType::Bichop: return slide_targets<PieceType::Bichop>(c, s, blockers);
+    case PieceType::Horse: return slide_targets<PieceType::Horse>(c, s, blockers);
+    case PieceType::Lance: return slide_targets<PieceType::Lance>(c, s, blockers);
+    default: return 0;
+  }
 }
 
 // Steps and jumps as 16 groups: 0-7 one step in the mover's direction d,
@@ -139,9 +161,6 @@ constexpr Bitboard shift(Bitboard b) {
   else
     return b << -Offset;
 }
-
-constexpr std::array<PieceType, 5> SLIDERS = {PieceType::Rook, PieceType::Bichop, PieceType::Lance,
-                                              PieceType::Dragon, PieceType::Horse};
 
 // FILE_SQUARES[col]: rows 1 to 9 of a column, for the pawn-drop rule.
 constexpr auto FILE_SQUARES = [] {
@@ -204,7 +223,7 @@ void visit_board_runs(const Board& b, Color color, Visit&& visit) {
       const auto from = Square(64 * half + unsigned(z));
       const PieceType kind = kind_at[from];
       Bitboard targets = STEP_TARGETS[side.c][index(kind)][from] |
-                         slide_targets(SLIDES[side.c][index(kind)], from, side.blockers);
+                         slide_targets(kind, side.c, from, side.blockers);
       targets &= ~side.own;
       if (targets) visit(targets, make_board_move(from, 0));
       if (!is_promotable(kind)) continue;
@@ -258,7 +277,8 @@ void MoveBag::generate(const Board& b, Color color) {
   const Side side(b, color);
   const Bitboard open = masks::PLAYING & ~side.own;
   std::array<Bitboard, PIECE_TYPE_NB> mine;  // the mover's pieces of each kind
-  for (int k = 0; k < PIECE_TYPE_NB; ++k) mine[k] = b.piece_boards[k] & side.own;
+  mine[0] = 0;                               // kind None never moves
+  for (int k = 1; k < PIECE_TYPE_NB; ++k) mine[k] = b.piece_boards[k] & side.own;
 
   // One shift per group, for all its pieces at once; offsets and kind
   // masks are constants for each colour and group.
@@ -287,32 +307,32 @@ void MoveBag::generate(const Board& b, Color color) {
   else
     add_groups.operator()<1>(std::make_index_sequence<STEP_GROUP_NB>());
 
-  for (PieceType kind : SLIDERS) {
-    const Slides& slides = SLIDES[side.c][index(kind)];
-    for_each_square(mine[index(kind)], [&](Square from) {
-      const Bitboard targets = slide_targets(slides, from, side.blockers) & ~side.own;
+  // Slides, piece by piece.
+  auto add_slides = [&]<PieceType Kind>() {
+    for_each_square(mine[index(Kind)], [&](Square from) {
+      const Bitboard targets = slide_targets<Kind>(side.c, from, side.blockers) & ~side.own;
       add(targets, make_board_move(from, 0), 0);
-      if (is_promotable(kind))
+      if constexpr (is_promotable(Kind))
         add(contains(side.zone, from) ? targets : targets & side.zone,
             make_board_move(from, 0, true), 0);
     });
-  }
+  };
+  add_slides.operator()<PieceType::Rook>();
+  add_slides.operator()<PieceType::Bichop>();
+  add_slides.operator()<PieceType::Lance>();
+  add_slides.operator()<PieceType::Dragon>();
+  add_slides.operator()<PieceType::Horse>();
 
   visit_drop_runs(b, color, [&](Bitboard targets, Move base) { add(targets, base, 0); });
 }
 
 Move MoveBag::operator[](std::size_t i) const {
-  for (std::size_t r = 0; r < size_; ++r) {
-    const Run& run = runs_[r];
-    const auto n = std::size_t(popcount(run.targets));
-    if (i >= n) {
-      i -= n;
-      continue;
-    }
-    const Square to = nth_square(run.targets, i);
-    return Move(run.base | (to << TO_SHIFT) | (run.offset ? Square(to - run.offset) : 0));
-  }
-  panic_index_out_of_bounds(move_count_, i);
+  if (i >= move_count_) panic_index_out_of_bounds(move_count_, i);
+  std::size_t r = 0;
+  while (i >= runs_[r].end) ++r;
+  const Run& run = runs_[r];
+  const Square to = nth_square(run.targets, i - (run.end - std::size_t(popcount(run.targets))));
+  return Move(run.base | (to << TO_SHIFT) | (run.offset ? Square(to - run.offset) : 0));
 }
 
 MoveList& scratch_move_list() {

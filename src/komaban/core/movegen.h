@@ -46,10 +46,12 @@ class MoveBag {
  private:
   // Moves base | (t << 7) | (t - offset) for every t in targets; an offset
   // of 0 means that base holds the from square (slides) or the dropped piece.
+  // end is the number of moves in this run and all runs before it.
   struct Run {
     Bitboard targets;
+    std::uint32_t end;
     Move base;
-    int offset;
+    std::int8_t offset;
   };
   // 10 step and jump directions with a plain and a promoting run each, two
   // runs per sliding piece, one per hand label.
@@ -57,8 +59,8 @@ class MoveBag {
 
   void add(Bitboard targets, Move base, int offset) {
     if (!targets) return;
-    runs_[size_++] = {targets, base, offset};
     move_count_ += std::size_t(popcount(targets));
+    runs_[size_++] = {targets, std::uint32_t(move_count_), base, std::int8_t(offset)};
   }
 
   std::array<Run, CAPACITY> runs_;
