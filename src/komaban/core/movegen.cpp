@@ -162,13 +162,20 @@ constexpr Bitboard shift(Bitboard b) {
     return b << -Offset;
 }
 
-// FILE_SQUARES[col]: rows 1 to 9 of a column, for the pawn-drop rule.
-constexpr auto FILE_SQUARES = [] {
-  std::array<Bitboard, FILE_NB> files{};
-  for (int col = 0; col < FILE_NB; ++col)
-    for (int row = 1; row <= 9; ++row) files[col] |= square_bb(make_square(col, row));
-  return files;
-}();
+// Rows 1 to 9 of every column that holds one of the pawns: each pawn is
+// spread over its whole column (indices 11 apart) by doubling shifts, then
+// cut to rows 1 to 9.
+constexpr Bitboard pawn_columns(Bitboard pawns) {
+  constexpr Bitboard ROWS_1_TO_9 = [] {
+    Bitboard rows = 0;
+    for (int i = make_square(0, 1); i <= make_square(10, 9); ++i) rows |= square_bb(i);
+    return rows;
+  }();
+  Bitboard columns = pawns;
+  for (int distance = 11; distance < 128; distance *= 2) columns |= columns >> distance;
+  for (int distance = 11; distance < 128; distance *= 2) columns |= columns << distance;
+  return columns & ROWS_1_TO_9;
+}
 
 // The i-th lowest square of a set with more than i squares.
 inline Square nth_square(Bitboard b, std::size_t i) {
@@ -250,9 +257,8 @@ void visit_drop_runs(const Board& b, Color color, Visit&& visit) {
       case PieceType::Knight: targets &= ~b.last_two_rows[o]; break;
       case PieceType::Lance: targets &= ~b.last_row[o]; break;
       case PieceType::Pawn:
-        targets &= ~b.last_row[o];
-        for_each_square(b.color_boards[o] & b.piece_boards[index(PieceType::Pawn)],
-                        [&](Square p) { targets &= ~FILE_SQUARES[column_of(p)]; });
+        targets &= ~(b.last_row[o] |
+                     pawn_columns(b.color_boards[o] & b.piece_boards[index(PieceType::Pawn)]));
         break;
       default: return;
     }
