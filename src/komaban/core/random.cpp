@@ -7,7 +7,6 @@
 
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <optional>
 
 #include "komaban/core/panic.h"

@@ -1,6 +1,8 @@
 // Game: a position with move number, side to move and winner; SFEN field
 // input, moves, and random play to the end.
 
+#include <type_traits>
+
 #include "komaban/core/sfen.h"
 #include "komaban/py/classes.h"
 
