@@ -119,3 +119,31 @@ def test_concurrent_threads():
     for g in results:
         assert_properly_ended(g)
     assert len({(g.move_number, str(g.board)) for g in results}) > 20
+
+
+@pytest.mark.parametrize(
+    "sfen, turn",
+    [
+        ("startpos", BLACK),
+        # Silver steps into and inside the zone (plain and promoting), King
+        # steps, Pawn and Rook drops: every kind of list entry.
+        ("4k4/9/9/4S4/9/9/9/9/4K4 RP", BLACK),
+        ("4k4/9/9/9/9/9/4s4/9/4K4 rp", WHITE),
+    ],
+)
+def test_each_listed_move_is_drawn_equally_often(sfen, turn):
+    board = Board(sfen)
+    outcomes = []
+    for move in board.search_moves(turn):
+        after = Board(sfen)
+        after.execute_move(move)
+        outcomes.append(after)
+    draws_per_move = 60
+    counts = [0] * len(outcomes)
+    for _ in range(draws_per_move * len(outcomes)):
+        played = Game(board, move_number=499, turn=turn).random_play().board
+        counts[outcomes.index(played)] += 1
+    # Binomial spread is about sqrt(60) ~ 7.7 per move; these bounds sit more
+    # than five deviations out, so a fair draw passes, while a skewed one (a
+    # move drawn twice as often, or one never drawn) fails.
+    assert min(counts) >= 20 and max(counts) <= 100, counts

@@ -145,6 +145,19 @@ int main() {
   auto list = std::make_unique<MoveList>();
   auto bag = std::make_unique<MoveBag>();
 
+  // Uniform draws stay in range and fill small ranges evenly.
+  for (const std::uint16_t max : {0, 1, 2, 6, 29, 100, 65534, 65535}) {
+    std::vector<int> seen(std::size_t(max) + 1);
+    const int draws = max < 200 ? 2000 * (max + 1) : 200000;
+    for (int i = 0; i < draws; ++i) {
+      const std::uint32_t v = rng.uniform(max);
+      check(v <= max, "uniform draw in range", int(v));
+      if (v <= max) ++seen[v];
+    }
+    if (max < 200)
+      for (const int n : seen) check(n > 1700 && n < 2300, "uniform draw even", n);
+  }
+
   // Random games: invariants after every move, bag against list, text round trips.
   for (int game = 0; game < 300; ++game) {
     Game g;
