@@ -70,6 +70,12 @@ def test_getters(csa, owner, kind, from_index, to_index):
         ("7c7", "index out of bounds: the len is 1 but the index is 1"),
         ("aé", "byte index 2 is not a char boundary; it is inside 'é' (bytes 1..3) of `aé`"),
         ("7€7d", "byte index 2 is not a char boundary; it is inside '€' (bytes 1..4) of `7€7d`"),
+        # The quoted text survives whole, NUL characters included.
+        ("\x00", "byte index 2 is out of bounds of `\x00`"),
+        (
+            "aé\x00x",
+            "byte index 2 is not a char boundary; it is inside 'é' (bytes 1..3) of `aé\x00x`",
+        ),
     ],
 )
 def test_csa_too_short_or_split_character(csa, message):

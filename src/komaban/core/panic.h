@@ -14,6 +14,8 @@ class Panic : public std::exception {
  public:
   explicit Panic(std::string message) : message_(std::move(message)) {}
   const char* what() const noexcept override { return message_.c_str(); }
+  // The whole message; it may hold NUL characters from caller text.
+  const std::string& message() const noexcept { return message_; }
 
  private:
   std::string message_;

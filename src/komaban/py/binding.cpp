@@ -24,10 +24,15 @@ PyObject* panic_exception_type() {
   return type;
 }
 
-void raise_panic(const char* message) {
+// The message is taken with its length, so text with NUL characters that a
+// caller passed in survives whole.
+void raise_panic(std::string_view message) {
   PyObject* type = panic_exception_type();
   if (!type) return;  // the error of creating it is set
-  PyErr_SetString(type, message);
+  PyObject* text = PyUnicode_DecodeUTF8(message.data(), Py_ssize_t(message.size()), "replace");
+  if (!text) return;
+  PyErr_SetObject(type, text);
+  Py_DECREF(text);
 }
 
 }  // namespace
@@ -38,7 +43,7 @@ void set_error_from_current_exception() noexcept {
   } catch (const PythonError&) {
     if (!PyErr_Occurred()) raise_panic("a Python error was reported but not set");
   } catch (const Panic& panic) {
-    raise_panic(panic.what());
+    raise_panic(panic.message());
   } catch (const std::bad_alloc&) {
     PyErr_NoMemory();
   } catch (const std::exception& e) {
