@@ -53,12 +53,6 @@ constexpr Square highest_square(Bitboard b) {
   return Square(low ? in_low : in_high);
 }
 
-constexpr Square pop_lowest(Bitboard& b) {
-  const Square s = lowest_square(b);
-  b ^= square_bb(s);
-  return s;
-}
-
 // Calls f(square) for every square of b, lowest index first, a 64-bit half
 // at a time.
 template <class F>
