@@ -7,7 +7,7 @@ VPY := $(VENV)/bin/python
 BUILD_TOOLS := "scikit-build-core>=0.10" "cmake>=3.20" ninja
 GAMES ?= 1000
 
-.PHONY: all install demo test bench format lint clean
+.PHONY: all install demo test bench lint-tools format lint clean
 
 all: install
 
@@ -35,12 +35,25 @@ bench: install
 	build/bench/komaban_bench
 	$(VPY) bench/python_bench.py build/bench/komaban_bench
 
-format: $(VENV)/bin/activate
-	$(VPY) -m pip install --quiet clang-format ruff
-	$(VENV)/bin/clang-format -i src/komaban/core/*.h src/komaban/core/*.cpp \
-	  src/komaban/py/*.h src/komaban/py/*.cpp bench/*.cpp
-	$(VENV)/bin/ruff format tests bench examples
-	$(VENV)/bin/ruff check --fix tests bench examples
+# Lint tools, pinned so that every machine formats and checks alike.
+LINT_TOOLS := clang-format==23.1.5 ruff==0.17.6 codespell==2.4.3
+CXX_SOURCES = $(shell git ls-files '*.cpp' '*.h')
+PY_SOURCES := tests bench examples
+
+lint-tools: $(VENV)/bin/activate
+	$(VPY) -m pip install --quiet $(LINT_TOOLS)
+
+format: lint-tools
+	$(VENV)/bin/clang-format -i $(CXX_SOURCES)
+	$(VENV)/bin/ruff format $(PY_SOURCES)
+	$(VENV)/bin/ruff check --fix $(PY_SOURCES)
+
+# Fails on any formatting difference, lint finding or misspelling.
+lint: lint-tools
+	$(VENV)/bin/clang-format --dry-run --Werror $(CXX_SOURCES)
+	$(VENV)/bin/ruff check $(PY_SOURCES)
+	$(VENV)/bin/ruff format --check $(PY_SOURCES)
+	$(VENV)/bin/codespell $(shell git ls-files)
 
 clean:
 	rm -rf build build-dev $(VENV)
