@@ -1,13 +1,16 @@
 # Quick start: `make demo` builds everything and plays random games;
-# `make test` builds everything and runs the whole test suite.
+# `make test` builds everything and runs the whole test suite;
+# `make docs` builds the documentation into build/site.
 
 PYTHON ?= python3
 VENV := .venv
 VPY := $(VENV)/bin/python
 BUILD_TOOLS := "scikit-build-core>=0.10" "cmake>=3.20" ninja
 GAMES ?= 1000
+DOCS_TOOLS := mkdocs==1.6.1 mkdocs-material==9.8.2 mkdocstrings==1.0.8 \
+  mkdocstrings-python==2.0.11 pymdown-extensions==13.1.2
 
-.PHONY: all install demo test bench format lint clean
+.PHONY: all install demo test docs bench format lint clean
 
 all: install
 
@@ -26,6 +29,12 @@ demo: install
 
 test: install
 	$(VPY) -m pytest
+
+# The API reference is read from the installed stubs, hence `install`.
+# Strict: any warning (a broken link, a missing file) fails the build.
+docs: install
+	$(VPY) -m pip install --quiet $(DOCS_TOOLS)
+	NO_MKDOCS_2_WARNING=1 $(VENV)/bin/mkdocs build --strict
 
 # Native core benchmark, then the same work through Python.
 bench: install
