@@ -8,7 +8,7 @@ VPY := $(VENV)/bin/python
 BUILD_TOOLS := "scikit-build-core>=0.10" "cmake>=3.20" ninja
 GAMES ?= 1000
 DOCS_TOOLS := mkdocs==1.6.1 mkdocs-material==9.8.2 mkdocstrings==1.0.8 \
-  mkdocstrings-python==2.0.11 pymdown-extensions==13.1.2
+  mkdocstrings-python==2.0.11 pymdown-extensions==13.1.2 ruff==0.17.6
 
 .PHONY: all install demo test docs bench format lint clean
 
@@ -30,7 +30,8 @@ demo: install
 test: install
 	$(VPY) -m pytest
 
-# The API reference is read from the installed stubs, hence `install`.
+# The API reference is read from the installed stubs, hence `install`; ruff
+# lays out its signatures.
 # Strict: any warning (a broken link, a missing file) fails the build.
 docs: install
 	$(VPY) -m pip install --quiet $(DOCS_TOOLS)

@@ -328,7 +328,7 @@ class Game:
     def turn(self, value: ColorType) -> None: ...
     @property
     def winner(self) -> ColorType:
-        """The winner recorded by random_play; ColorType None otherwise."""
+        """The winner; random_play sets it when it ends the game. None by default."""
 
     @winner.setter
     def winner(self, value: ColorType) -> None: ...
