@@ -15,6 +15,7 @@ import statistics
 import subprocess
 import sys
 import time
+from collections.abc import Callable
 from pathlib import Path
 
 from komaban import Board, ColorType, Game
@@ -23,7 +24,7 @@ RUNS = 7
 DEFAULT_NATIVE = Path(__file__).resolve().parent.parent / "build/bench/komaban_bench"
 
 
-def median_ns(ops, body):
+def median_ns(ops: int, body: Callable[[], object]) -> float:
     samples = []
     for _ in range(RUNS):
         start = time.perf_counter_ns()
@@ -32,10 +33,10 @@ def median_ns(ops, body):
     return statistics.median(samples)
 
 
-def midgame_boards(count, seed=7):
+def midgame_boards(count: int, seed: int = 7) -> list[tuple[Board, ColorType]]:
     """Positions 20 to 80 plies into seeded random games, with the side to move."""
     rng = random.Random(seed)
-    boards = []
+    boards: list[tuple[Board, ColorType]] = []
     while len(boards) < count:
         board, turn = Board(), ColorType.Black
         for _ in range(rng.randrange(20, 80)):
@@ -49,7 +50,7 @@ def midgame_boards(count, seed=7):
     return boards
 
 
-def generation_cost():
+def generation_cost() -> tuple[list[tuple[int, float]], float, float]:
     positions = [(Board("4k4/9/9/9/9/9/9/9/4K4"), ColorType.Black), (Board(), ColorType.Black)]
     positions += midgame_boards(6)
     positions += [(Board("4k4/9/9/9/9/9/9/9/4K4 RBGSNLP"), ColorType.Black)]
@@ -59,7 +60,11 @@ def generation_cost():
         calls = max(2000, 400_000 // max(n, 1))
         search = board.search_moves
 
-        def body(search=search, turn=turn, calls=calls):
+        def body(
+            search: Callable[[ColorType], object] = search,
+            turn: ColorType = turn,
+            calls: int = calls,
+        ) -> None:
             for _ in range(calls):
                 search(turn)
 
@@ -70,10 +75,10 @@ def generation_cost():
     return points, intercept, slope
 
 
-def python_random_play(games=5000):
-    plies = []
+def python_random_play(games: int = 5000) -> tuple[float, float]:
+    plies: list[int] = []
 
-    def body():
+    def body() -> None:
         plies.clear()
         for _ in range(games):
             plies.append(Game().random_play().move_number - 1)
@@ -82,14 +87,14 @@ def python_random_play(games=5000):
     return 1e9 / ns, statistics.mean(plies)
 
 
-def native_figures(binary):
+def native_figures(binary: Path) -> dict[str, float]:
     output = subprocess.run([str(binary), "--machine"], check=True, capture_output=True, text=True)
     return {
         key: float(value) for key, value in (line.split() for line in output.stdout.splitlines())
     }
 
 
-def main(argv):
+def main(argv: list[str]) -> int:
     native_binary = Path(argv[1]) if len(argv) > 1 else DEFAULT_NATIVE
     native = native_figures(native_binary) if native_binary.exists() else None
 

@@ -6,15 +6,16 @@ Usage: python examples/random_games.py [GAMES]    (default 1000)
 import statistics
 import sys
 import time
+from typing import TextIO
 
-from komaban import Address, ColorType, Game
+from komaban import Address, Board, ColorType, Game
 
 MOVE_LIMIT = 500
 # Indexed by int(PieceType): kinds are unhashable values, their numbers are not.
 LETTERS = [".", "K", "G", "R", "B", "S", "N", "L", "P", "+R", "+B", "+S", "+N", "+L", "+P"]
 
 
-def diagram(board):
+def diagram(board: Board) -> str:
     """The board as text: row 9 at the top, columns 1 to 9 from left to right.
 
     Black's pieces are upper case, White's lower case; Black starts on rows 1 to 3.
@@ -37,12 +38,12 @@ def diagram(board):
 class Progress:
     """A one-line counter, redrawn in place on a terminal; silent otherwise."""
 
-    def __init__(self, total, stream=sys.stdout):
+    def __init__(self, total: int, stream: TextIO = sys.stdout) -> None:
         self.total, self.stream = total, stream
         self.live = stream.isatty()
         self.step = max(1, total // 100)
 
-    def update(self, done):
+    def update(self, done: int) -> None:
         if self.live and (done % self.step == 0 or done == self.total):
             width = 30
             filled = width * done // self.total
@@ -50,20 +51,19 @@ class Progress:
             self.stream.write(f"\rplaying [{bar}] {done}/{self.total}")
             self.stream.flush()
 
-    def finish(self):
+    def finish(self) -> None:
         if self.live:
             self.stream.write("\n")
 
 
-def main(argv):
+def main(argv: list[str]) -> int:
     games = int(argv[1]) if len(argv) > 1 else 1000
     if games < 1:
         raise SystemExit("the number of games must be at least 1")
 
     black_wins = white_wins = 0
     at_limit = 0
-    lengths = []
-    last = None
+    lengths: list[int] = []
     progress = Progress(games)
     start = time.perf_counter()
     for done in range(1, games + 1):
