@@ -6,8 +6,11 @@ VENV := .venv
 VPY := $(VENV)/bin/python
 BUILD_TOOLS := "scikit-build-core>=0.10" "cmake>=3.20" ninja
 GAMES ?= 1000
+NATIVE_BENCH := build/bench/komaban_bench
+# Peers for bench-peers only: never dependencies of the module or its tests.
+PEERS := "cshogi==1.1.0" "python-shogi==1.1.1" matplotlib
 
-.PHONY: all install demo test bench format lint clean
+.PHONY: all install demo test bench bench-peers native-bench format lint clean
 
 all: install
 
@@ -27,13 +30,21 @@ demo: install
 test: install
 	$(VPY) -m pytest
 
-# Native core benchmark, then the same work through Python.
-bench: install
+native-bench: install
 	cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DKOMABAN_CORE_ONLY=ON \
 	  -DKOMABAN_BUILD_BENCH=ON >/dev/null
 	cmake --build build/bench --target komaban_bench
-	build/bench/komaban_bench
-	$(VPY) bench/python_bench.py build/bench/komaban_bench
+
+# Native core benchmark, then the same work through Python.
+bench: native-bench
+	$(NATIVE_BENCH)
+	$(VPY) bench/python_bench.py $(NATIVE_BENCH)
+
+# komaban against cshogi and python-shogi, installed into the venv for this
+# target only; rewrites the table in docs/performance.md and docs/img/peers.png.
+bench-peers: native-bench
+	$(VPY) -m pip install --quiet $(PEERS)
+	$(VPY) bench/peers.py --native $(NATIVE_BENCH)
 
 format: $(VENV)/bin/activate
 	$(VPY) -m pip install --quiet clang-format ruff
