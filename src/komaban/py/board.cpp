@@ -30,7 +30,12 @@ PyObject* board_new(PyTypeObject*, PyObject* args, PyObject* kwargs) {
 PyObject* board_str(PyObject* self) {
   return guarded([&] {
     SharedBorrow borrow(self_of(self)->borrow);
-    return new_text("Board(sfen=" + write_board_field(self_of(self)->value) + ")");
+    static constexpr std::string_view HEAD = "Board(sfen=";
+    char text[HEAD.size() + BOARD_FIELD_MAX + 1];
+    HEAD.copy(text, HEAD.size());
+    std::size_t size = HEAD.size() + write_board_field(self_of(self)->value, text + HEAD.size());
+    text[size++] = ')';
+    return new_text({text, size});
   });
 }
 
