@@ -56,14 +56,12 @@ void set_error_from_current_exception() noexcept {
 // ---------------------------------------------------------------------------
 // Borrows
 
-SharedBorrow::SharedBorrow(std::size_t& flag) : flag_(flag) {
-  if (!try_acquire(flag)) {
-    PyErr_SetString(PyExc_RuntimeError, "Already mutably borrowed");
-    throw_python_error();
-  }
+void SharedBorrow::refuse() {
+  PyErr_SetString(PyExc_RuntimeError, "Already mutably borrowed");
+  throw_python_error();
 }
 
-bool SharedBorrow::try_acquire(std::size_t& flag) {
+bool SharedBorrow::try_acquire_atomic(std::size_t& flag) {
   std::atomic_ref<std::size_t> ref(flag);
   std::size_t current = ref.load(std::memory_order_relaxed);
   do {
@@ -73,13 +71,9 @@ bool SharedBorrow::try_acquire(std::size_t& flag) {
   return true;
 }
 
-ExclusiveBorrow::ExclusiveBorrow(std::size_t& flag) : flag_(flag) {
-  std::size_t expected = 0;
-  if (!std::atomic_ref(flag).compare_exchange_strong(expected, EXCLUSIVE,
-                                                     std::memory_order_acquire)) {
-    PyErr_SetString(PyExc_RuntimeError, "Already borrowed");
-    throw_python_error();
-  }
+void ExclusiveBorrow::refuse() {
+  PyErr_SetString(PyExc_RuntimeError, "Already borrowed");
+  throw_python_error();
 }
 
 // ---------------------------------------------------------------------------

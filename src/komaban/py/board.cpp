@@ -108,7 +108,7 @@ PyMethodDef METHODS[] = {
 PyType_Slot SLOTS[] = {
     {Py_tp_doc, const_cast<char*>("Board(sfen=...)\n--\n\n")},
     {Py_tp_new, reinterpret_cast<void*>(board_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<BoardClass>)},
     {Py_tp_repr, reinterpret_cast<void*>(board_str)},
     {Py_tp_str, reinterpret_cast<void*>(board_str)},
     {Py_tp_richcompare, reinterpret_cast<void*>(compare_values<BoardClass>)},
