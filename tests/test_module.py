@@ -6,6 +6,7 @@ import operator
 import shutil
 import subprocess
 import sys
+import tracemalloc
 import weakref
 
 import pytest
@@ -295,3 +296,18 @@ def test_recycled_instances_are_new_objects_holding_their_class(sample):
         assert all(shown(o) == expected for o in objects)
         del objects
         assert sys.getrefcount(cls) == before
+
+
+def test_recycled_moves_are_traced_where_they_are_made():
+    """While tracemalloc traces, a Move made from a reused block is dated at
+    the call that made it, as a Move from fresh memory is."""
+    board = Board()
+    tracemalloc.start()
+    try:
+        first = [board.search_moves(BLACK) for _ in range(200)]
+        del first
+        again, line = board.search_moves(BLACK), sys._getframe().f_lineno
+        traces = [tracemalloc.get_object_traceback(move) for move in again]
+    finally:
+        tracemalloc.stop()
+    assert {trace[0].lineno for trace in traces if trace is not None} == {line}

@@ -77,6 +77,28 @@ void ExclusiveBorrow::refuse() {
 }
 
 // ---------------------------------------------------------------------------
+// Instances
+
+namespace c_api {
+// Python 3.11's tracemalloc.h declares this without C linkage.
+extern "C" int PyTraceMalloc_Untrack(unsigned int domain, std::uintptr_t ptr);
+}  // namespace c_api
+
+bool object_init_is_plain() {
+#if defined(Py_REF_DEBUG) || defined(Py_TRACE_REFS) || defined(Py_GIL_DISABLED)
+  return false;
+#else
+#if PY_VERSION_HEX >= 0x030D0000
+  void* data = nullptr;
+  if (PyRefTracer_GetTracer(&data)) return false;
+#endif
+  // Untracking a block at address 0, which no domain can hold, changes
+  // nothing; the answer -2 says that tracemalloc is not tracing.
+  return c_api::PyTraceMalloc_Untrack(0, 0) == -2;
+#endif
+}
+
+// ---------------------------------------------------------------------------
 // Argument binding
 
 namespace {

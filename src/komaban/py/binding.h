@@ -214,16 +214,33 @@ class FreeList {
   static inline std::size_t size_ = 0;
 };
 
+// Whether PyObject_Init would do no more than set the type, take a reference
+// to it and set the reference count to 1: so when no memory tracing
+// (tracemalloc dates each new object's block in it) and no reference tracer
+// is active, and the build keeps no reference totals or object lists. Holds
+// until Python code runs again.
+bool object_init_is_plain();
+
+// How wrap() makes a block an object: with PyObject_Init, or, when the caller
+// has found object_init_is_plain(), by writing the same header directly.
+enum class ObjectInit { Full, Plain };
+
 // A new instance holding a copy of v.
-template <class C>
+template <class C, ObjectInit Init = ObjectInit::Full>
 PyObject* wrap(const typename C::Value& v) {
   void* memory = FreeList<C>::take();
   if (!memory) throw std::bad_alloc();
-  auto* self =
-      reinterpret_cast<InstanceOf<C>*>(PyObject_Init(static_cast<PyObject*>(memory), C::type));
+  auto* self = static_cast<InstanceOf<C>*>(memory);
+  if constexpr (Init == ObjectInit::Plain) {
+    Py_SET_TYPE(&self->ob_base, C::type);
+    Py_INCREF(C::type);
+    self->ob_base.ob_refcnt = 1;  // not Py_SET_REFCNT, which reads the old count
+  } else {
+    PyObject_Init(&self->ob_base, C::type);
+  }
   new (&self->value) typename C::Value(v);
   self->borrow = 0;
-  return reinterpret_cast<PyObject*>(self);
+  return &self->ob_base;
 }
 
 // A copy of self's value, read under a shared borrow.
