@@ -401,7 +401,8 @@ def table(figures: dict[str, Figure], native_ns: float | None, rounds: int) -> s
         )
     native = f"{native_ns:.0f} ns" if native_ns is not None else "not measured"
     lines.append(
-        f"| native random game, per ply (`make bench` binary, best of 3 runs) | {native} | | | |"
+        f"| native random game, per ply (`make bench` binary, best of 3 runs) | {native} | | "
+        "| wall-clock time of the binary, which a busy machine inflates |"
     )
     return "\n".join(lines)
 
