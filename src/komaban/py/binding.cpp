@@ -85,7 +85,9 @@ extern "C" int PyTraceMalloc_Untrack(unsigned int domain, std::uintptr_t ptr);
 }  // namespace c_api
 
 bool object_init_is_plain() {
-#if defined(Py_REF_DEBUG) || defined(Py_TRACE_REFS) || defined(Py_GIL_DISABLED)
+// The limited API offers neither question (nor promises the header layout).
+#if defined(Py_REF_DEBUG) || defined(Py_TRACE_REFS) || defined(Py_GIL_DISABLED) || \
+    defined(Py_LIMITED_API)
   return false;
 #else
 #if PY_VERSION_HEX >= 0x030D0000
