@@ -71,14 +71,14 @@ def generation_cost():
     return points, intercept, slope
 
 
-def board_text_cost(calls=100_000):
+def board_text_cost(calls: int = 100_000) -> tuple[float, float]:
     board, text = Board(), str(Board())[len("Board(sfen=") : -1]
 
-    def write():
+    def write() -> None:
         for _ in range(calls):
             str(board)
 
-    def read():
+    def read() -> None:
         for _ in range(calls):
             Board(text)
 
