@@ -9,8 +9,11 @@ BUILD_TOOLS := "scikit-build-core>=0.10" "cmake>=3.20" ninja
 GAMES ?= 1000
 DOCS_TOOLS := mkdocs==1.6.1 mkdocs-material==9.8.2 mkdocstrings==1.0.8 \
   mkdocstrings-python==2.0.11 pymdown-extensions==13.1.2 ruff==0.17.6
+NATIVE_BENCH := build/bench/komaban_bench
+# Peers for bench-peers only: never dependencies of the module or its tests.
+PEERS := "cshogi==1.1.0" "python-shogi==1.1.1" matplotlib
 
-.PHONY: all install demo test docs bench lint-tools format lint clean
+.PHONY: all install demo test docs bench bench-peers native-bench lint-tools format lint clean
 
 all: install
 
@@ -37,13 +40,21 @@ docs: install
 	$(VPY) -m pip install --quiet $(DOCS_TOOLS)
 	NO_MKDOCS_2_WARNING=1 $(VENV)/bin/mkdocs build --strict
 
-# Native core benchmark, then the same work through Python.
-bench: install
+native-bench: install
 	cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DKOMABAN_CORE_ONLY=ON \
 	  -DKOMABAN_BUILD_BENCH=ON >/dev/null
 	cmake --build build/bench --target komaban_bench
-	build/bench/komaban_bench
-	$(VPY) bench/python_bench.py build/bench/komaban_bench
+
+# Native core benchmark, then the same work through Python.
+bench: native-bench
+	$(NATIVE_BENCH)
+	$(VPY) bench/python_bench.py $(NATIVE_BENCH)
+
+# komaban against cshogi and python-shogi, installed into the venv for this
+# target only; rewrites the table in docs/performance.md and docs/img/peers.png.
+bench-peers: native-bench
+	$(VPY) -m pip install --quiet $(PEERS)
+	$(VPY) bench/peers.py --native $(NATIVE_BENCH)
 
 # Lint tools, pinned so that every machine formats and checks alike.
 LINT_TOOLS := clang-format==23.1.5 ruff==0.17.6 codespell==2.4.3 mypy==2.4.1

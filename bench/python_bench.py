@@ -3,9 +3,10 @@
 Move generation: nanoseconds per search_moves call on positions with few to
 many moves, split by a least-squares fit over typical positions into a fixed
 cost per call and a cost per returned Move (native generation included).
-Random play: games per second of Game().random_play() against the native
-loop (bench/native_bench.cpp), as a ratio measured in the same run. Every
-figure is the median of several runs.
+Board text: nanoseconds per str(board) and per Board(text) on the start
+position. Random play: games per second of Game().random_play() against the
+native loop (bench/native_bench.cpp), as a ratio measured in the same run.
+Every figure is the median of several runs.
 
 Usage: python bench/python_bench.py [path to komaban_bench]
 """
@@ -75,6 +76,20 @@ def generation_cost() -> tuple[list[tuple[int, float]], float, float]:
     return points, intercept, slope
 
 
+def board_text_cost(calls: int = 100_000) -> tuple[float, float]:
+    board, text = Board(), str(Board())[len("Board(sfen=") : -1]
+
+    def write() -> None:
+        for _ in range(calls):
+            str(board)
+
+    def read() -> None:
+        for _ in range(calls):
+            Board(text)
+
+    return median_ns(calls, write), median_ns(calls, read)
+
+
 def python_random_play(games: int = 5000) -> tuple[float, float]:
     plies: list[int] = []
 
@@ -105,6 +120,11 @@ def main(argv: list[str]) -> int:
     print(f"  fit up to 100 moves: {fixed:.1f} ns per call + {per_move:.1f} ns per returned Move")
     n, ns = points[-1]
     print(f"  at {n} moves: {ns / n:.1f} ns per returned Move, all costs included")
+
+    write_ns, read_ns = board_text_cost()
+    print("board text, start position")
+    print(f"  {'str(board)':24s} {write_ns:10.1f} ns")
+    print(f"  {'Board(text)':24s} {read_ns:10.1f} ns")
 
     python_rate, python_plies = python_random_play()
     print("random games from the start position")

@@ -5,7 +5,7 @@ from helpers import panic_of
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
-from komaban import Address, Board, ColorType, Piece, PieceType
+from komaban import Address, Board, ColorType, Game, Piece, PieceType
 
 BLACK, WHITE = ColorType.Black, ColorType.White
 NO_COLOR = getattr(ColorType, "None")
@@ -243,3 +243,86 @@ def test_comparison_with_other_objects():
         _ = board < Board()
     with pytest.raises(TypeError):
         hash(board)
+
+
+def place_piece_by_piece(board, field):
+    """The board field read one piece at a time with deploy, in the reader's
+    order: rank parts from the last to the first, 8-bit square arithmetic."""
+    parts = field.split("/")
+    for i in reversed(range(len(parts))):
+        first = ((9 - i) % 256 * 11 + 1) % 256
+        offset = 0
+        for ch in parts[i]:
+            if ch.isdigit() and ch.isascii():
+                offset = (offset + int(ch)) % 256
+                continue
+            letter = ch.upper() if "a" <= ch <= "z" else ch
+            kind = PieceType(max(SYMBOLS.find(letter), 0))
+            index = (first + offset) % 256
+            board.deploy(
+                Address(index % 11, index // 11), kind, BLACK if ord(ch) % 256 < 0x54 else WHITE
+            )
+            offset = (offset + 1) % 256
+
+
+@settings(max_examples=300, deadline=None)
+@given(st.text(alphabet="/////123456789kgrbsnlpKGRBSNLPx+\u00e9\u0150", max_size=120))
+def test_reader_places_as_piece_by_piece(text):
+    """Texts that place a square twice, run off a row or hold non-ASCII
+    characters included; also laid over a board by Game.input_board."""
+    expected = Board("")
+    place_piece_by_piece(expected, text)
+    assert Board(text) == expected
+    game, expected = Game(), Board()
+    place_piece_by_piece(expected, text)
+    game.input_board(text)
+    assert game.board == expected
+
+
+def written_piece_by_piece(board):
+    """The board field from get_piece, square by square."""
+    rows = []
+    for row in range(9, 0, -1):
+        text, run = "", 0
+        for column in range(1, 10):
+            piece = board.get_piece(Address(column, row))
+            value = piece.piece_type.value
+            if value == 0:
+                run += 1
+                continue
+            symbol = ("+" if value > 8 else "") + SYMBOLS[value if value <= 8 else value - 6]
+            text += (str(run) if run else "") + (symbol if piece.owner == BLACK else symbol.lower())
+            run = 0
+        rows.append(text + (str(run) if run else ""))
+    return "/".join(rows)
+
+
+COLORS = [BLACK, WHITE, NO_COLOR, ColorType.ColorNumber]
+
+
+@settings(max_examples=150, deadline=None)
+@given(
+    st.lists(
+        st.one_of(
+            st.tuples(
+                st.integers(0, 10), st.integers(0, 10), st.integers(0, 14), st.integers(0, 3)
+            ),
+            st.integers(0, 2**32),
+        ),
+        max_size=60,
+    )
+)
+def test_writer_matches_get_piece(steps):
+    """Boards made by deploy (border squares, kind None, colours None and
+    ColorNumber) and by playing generated moves."""
+    board, turn = Board(), BLACK
+    for step in steps:
+        if isinstance(step, tuple):
+            column, row, kind, color = step
+            board.deploy(Address(column, row), PieceType(kind), COLORS[color])
+            continue
+        moves = board.search_moves(turn)
+        if moves:
+            board.execute_move(moves[step % len(moves)])
+        turn = WHITE if turn == BLACK else BLACK
+    assert field(board) == written_piece_by_piece(board)

@@ -6,6 +6,7 @@ import operator
 import shutil
 import subprocess
 import sys
+import tracemalloc
 import weakref
 
 import pytest
@@ -274,3 +275,39 @@ def test_internal_failure_raises_panic_exception(trigger, message):
     assert type(catch_panic(lambda: Move(csa="7c"))) is cls
     hand.add_piece(WHITE, PAWN)
     assert hand.counts == [0] * 15 + [1]
+
+
+@pytest.mark.parametrize("sample", SAMPLES)
+def test_recycled_instances_are_new_objects_holding_their_class(sample):
+    """Freed instance memory is reused (more objects than are kept for reuse,
+    several times over): every live object is distinct, holds its own value
+    and one reference to its class, which it gives back when it dies."""
+    make = run(f"lambda: {sample}")
+
+    def shown(o):
+        return repr(o.board) + repr(o.turn) if isinstance(o, Game) else repr(o)
+
+    cls, expected = type(make()), shown(make())
+    before = sys.getrefcount(cls)
+    for _ in range(3):
+        objects = [make() for _ in range(1500)]
+        assert len({id(o) for o in objects}) == len(objects)
+        assert sys.getrefcount(cls) == before + len(objects)
+        assert all(shown(o) == expected for o in objects)
+        del objects
+        assert sys.getrefcount(cls) == before
+
+
+def test_recycled_moves_are_traced_where_they_are_made():
+    """While tracemalloc traces, a Move made from a reused block is dated at
+    the call that made it, as a Move from fresh memory is."""
+    board = Board()
+    tracemalloc.start()
+    try:
+        first = [board.search_moves(BLACK) for _ in range(200)]
+        del first
+        again, line = board.search_moves(BLACK), sys._getframe().f_lineno
+        traces = [tracemalloc.get_object_traceback(move) for move in again]
+    finally:
+        tracemalloc.stop()
+    assert {trace[0].lineno for trace in traces if trace is not None} == {line}

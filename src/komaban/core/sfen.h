@@ -1,6 +1,7 @@
 #ifndef KOMABAN_CORE_SFEN_H
 #define KOMABAN_CORE_SFEN_H
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -24,8 +25,14 @@ void read_hand_field(Hand& h, std::string_view field);
 // space-separated fields are ignored.
 Board read_position(std::string_view sfen);
 
+// The longest board field: nine rows of nine two-character symbols, eight "/".
+constexpr std::size_t BOARD_FIELD_MAX = 9 * 9 * 2 + 8;
+
 // The board field of a position, rows 9 to 1, columns 1 to 9.
 std::string write_board_field(const Board& b);
+// The same into out, which has room for BOARD_FIELD_MAX characters; returns
+// the number written.
+std::size_t write_board_field(const Board& b, char* out);
 
 }  // namespace komaban
 

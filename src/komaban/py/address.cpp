@@ -64,7 +64,7 @@ PyMethodDef METHODS[] = {
 PyType_Slot SLOTS[] = {
     {Py_tp_doc, const_cast<char*>("Address(column, row)\n--\n\n")},
     {Py_tp_new, reinterpret_cast<void*>(address_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<AddressClass>)},
     {Py_tp_repr, reinterpret_cast<void*>(address_str)},
     {Py_tp_str, reinterpret_cast<void*>(address_str)},
     {Py_tp_richcompare, reinterpret_cast<void*>(compare_values<AddressClass>)},

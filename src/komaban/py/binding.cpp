@@ -56,30 +56,38 @@ void set_error_from_current_exception() noexcept {
 // ---------------------------------------------------------------------------
 // Borrows
 
-SharedBorrow::SharedBorrow(std::size_t& flag) : flag_(flag) {
-  if (!try_acquire(flag)) {
-    PyErr_SetString(PyExc_RuntimeError, "Already mutably borrowed");
-    throw_python_error();
-  }
+void SharedBorrow::refuse() {
+  PyErr_SetString(PyExc_RuntimeError, "Already mutably borrowed");
+  throw_python_error();
 }
 
-bool SharedBorrow::try_acquire(std::size_t& flag) {
-  std::atomic_ref<std::size_t> ref(flag);
-  std::size_t current = ref.load(std::memory_order_relaxed);
-  do {
-    if (current == EXCLUSIVE) return false;
-  } while (!ref.compare_exchange_weak(current, current + 1, std::memory_order_acquire,
-                                      std::memory_order_relaxed));
-  return true;
+void ExclusiveBorrow::refuse() {
+  PyErr_SetString(PyExc_RuntimeError, "Already borrowed");
+  throw_python_error();
 }
 
-ExclusiveBorrow::ExclusiveBorrow(std::size_t& flag) : flag_(flag) {
-  std::size_t expected = 0;
-  if (!std::atomic_ref(flag).compare_exchange_strong(expected, EXCLUSIVE,
-                                                     std::memory_order_acquire)) {
-    PyErr_SetString(PyExc_RuntimeError, "Already borrowed");
-    throw_python_error();
-  }
+// ---------------------------------------------------------------------------
+// Instances
+
+namespace c_api {
+// Python 3.11's tracemalloc.h declares this without C linkage.
+extern "C" int PyTraceMalloc_Untrack(unsigned int domain, std::uintptr_t ptr);
+}  // namespace c_api
+
+bool object_init_is_plain() {
+// The limited API offers neither question (nor promises the header layout).
+#if defined(Py_REF_DEBUG) || defined(Py_TRACE_REFS) || defined(Py_GIL_DISABLED) || \
+    defined(Py_LIMITED_API)
+  return false;
+#else
+#if PY_VERSION_HEX >= 0x030D0000
+  void* data = nullptr;
+  if (PyRefTracer_GetTracer(&data)) return false;
+#endif
+  // Untracking a block at address 0, which no domain can hold, changes
+  // nothing; the answer -2 says that tracemalloc is not tracing.
+  return c_api::PyTraceMalloc_Untrack(0, 0) == -2;
+#endif
 }
 
 // ---------------------------------------------------------------------------

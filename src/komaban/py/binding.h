@@ -8,6 +8,7 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstddef>
@@ -92,29 +93,53 @@ struct Instance {
 
 constexpr std::size_t EXCLUSIVE = ~std::size_t(0);
 
+// Borrow flags are changed only with atomic operations. Calls into the
+// module hold the global interpreter lock, so they never contend; the
+// uncontended operations cost a few cycles.
+
 class SharedBorrow {
  public:
-  explicit SharedBorrow(std::size_t& flag);
+  explicit SharedBorrow(std::size_t& flag) : flag_(flag) {
+    if (!try_acquire(flag)) refuse();
+  }
   // Takes over a borrow acquired by try_acquire.
   SharedBorrow(std::size_t& flag, std::adopt_lock_t) : flag_(flag) {}
   ~SharedBorrow() { std::atomic_ref(flag_).fetch_sub(1, std::memory_order_release); }
   SharedBorrow(const SharedBorrow&) = delete;
   SharedBorrow& operator=(const SharedBorrow&) = delete;
 
-  static bool try_acquire(std::size_t& flag);
+  // A compare-and-swap loop that refuses the exclusive value.
+  static bool try_acquire(std::size_t& flag) {
+    std::atomic_ref<std::size_t> ref(flag);
+    std::size_t current = ref.load(std::memory_order_relaxed);
+    do {
+      if (current == EXCLUSIVE) return false;
+    } while (!ref.compare_exchange_weak(current, current + 1, std::memory_order_acquire,
+                                        std::memory_order_relaxed));
+    return true;
+  }
 
  private:
+  [[noreturn]] static void refuse();
+
   std::size_t& flag_;
 };
 
 class ExclusiveBorrow {
  public:
-  explicit ExclusiveBorrow(std::size_t& flag);
+  explicit ExclusiveBorrow(std::size_t& flag) : flag_(flag) {
+    std::size_t expected = 0;
+    if (!std::atomic_ref(flag).compare_exchange_strong(expected, EXCLUSIVE,
+                                                       std::memory_order_acquire))
+      refuse();
+  }
   ~ExclusiveBorrow() { std::atomic_ref(flag_).store(0, std::memory_order_release); }
   ExclusiveBorrow(const ExclusiveBorrow&) = delete;
   ExclusiveBorrow& operator=(const ExclusiveBorrow&) = delete;
 
  private:
+  [[noreturn]] static void refuse();
+
   std::size_t& flag_;
 };
 
@@ -132,16 +157,73 @@ bool is_instance(PyObject* o) {
   return PyObject_TypeCheck(o, C::type);
 }
 
-// A new instance holding a copy of v.
+// Instance memory of class C kept for reuse. Instances hold no references,
+// so the block of a freed instance can serve the next new instance of the
+// same class as it is: wrap() makes it a new object with PyObject_Init, which
+// takes the reference to the heap type that every instance holds, and
+// dealloc() gives that reference back whether it keeps the block or frees it.
+// Every wrap() still returns a new object; only the memory is recycled. The
+// lists rely on the global interpreter lock, so a build without it keeps
+// none, and neither does a sanitizer build, which should see every free.
+#if defined(Py_GIL_DISABLED) || defined(__SANITIZE_ADDRESS__)
+constexpr bool RECYCLE_INSTANCES = false;
+#else
+constexpr bool RECYCLE_INSTANCES = true;
+#endif
+
 template <class C>
+class FreeList {
+ public:
+  // About 32 KiB per class, and at least 16 blocks.
+  static constexpr std::size_t CAPACITY =
+      RECYCLE_INSTANCES ? std::max<std::size_t>(16, 32768 / sizeof(InstanceOf<C>)) : 0;
+
+  static void* take() {
+    if (size_) return blocks_[--size_];
+    return PyObject_Malloc(sizeof(InstanceOf<C>));
+  }
+
+  static void give(void* block) {
+    if (size_ < CAPACITY)
+      blocks_[size_++] = block;
+    else
+      PyObject_Free(block);
+  }
+
+  static std::size_t size() { return size_; }
+
+ private:
+  static inline std::array<void*, CAPACITY> blocks_{};
+  static inline std::size_t size_ = 0;
+};
+
+// Whether PyObject_Init would do no more than set the type, take a reference
+// to it and set the reference count to 1: so when no memory tracing
+// (tracemalloc dates each new object's block in it) and no reference tracer
+// is active, and the build keeps no reference totals or object lists. Holds
+// until Python code runs again.
+bool object_init_is_plain();
+
+// How wrap() makes a block an object: with PyObject_Init, or, when the caller
+// has found object_init_is_plain(), by writing the same header directly.
+enum class ObjectInit { Full, Plain };
+
+// A new instance holding a copy of v.
+template <class C, ObjectInit Init = ObjectInit::Full>
 PyObject* wrap(const typename C::Value& v) {
-  void* memory = PyObject_Malloc(sizeof(InstanceOf<C>));
+  void* memory = FreeList<C>::take();
   if (!memory) throw std::bad_alloc();
-  auto* self =
-      reinterpret_cast<InstanceOf<C>*>(PyObject_Init(static_cast<PyObject*>(memory), C::type));
+  auto* self = static_cast<InstanceOf<C>*>(memory);
+  if constexpr (Init == ObjectInit::Plain) {
+    Py_SET_TYPE(&self->ob_base, C::type);
+    Py_INCREF(C::type);
+    self->ob_base.ob_refcnt = 1;  // not Py_SET_REFCNT, which reads the old count
+  } else {
+    PyObject_Init(&self->ob_base, C::type);
+  }
   new (&self->value) typename C::Value(v);
   self->borrow = 0;
-  return reinterpret_cast<PyObject*>(self);
+  return &self->ob_base;
 }
 
 // A copy of self's value, read under a shared borrow.
@@ -154,9 +236,10 @@ typename C::Value copy_of(PyObject* self) {
 
 // The deallocator of every class: instances hold no references, and a heap
 // type is kept alive by each of its instances.
-inline void dealloc(PyObject* self) {
+template <class C>
+void dealloc(PyObject* self) {
   PyTypeObject* type = Py_TYPE(self);
-  PyObject_Free(self);
+  FreeList<C>::give(self);
   Py_DECREF(type);
 }
 

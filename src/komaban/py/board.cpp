@@ -30,7 +30,12 @@ PyObject* board_new(PyTypeObject*, PyObject* args, PyObject* kwargs) {
 PyObject* board_str(PyObject* self) {
   return guarded([&] {
     SharedBorrow borrow(self_of(self)->borrow);
-    return new_text("Board(sfen=" + write_board_field(self_of(self)->value) + ")");
+    static constexpr std::string_view HEAD = "Board(sfen=";
+    char text[HEAD.size() + BOARD_FIELD_MAX + 1];
+    HEAD.copy(text, HEAD.size());
+    std::size_t size = HEAD.size() + write_board_field(self_of(self)->value, text + HEAD.size());
+    text[size++] = ')';
+    return new_text({text, size});
   });
 }
 
@@ -103,7 +108,7 @@ PyMethodDef METHODS[] = {
 PyType_Slot SLOTS[] = {
     {Py_tp_doc, const_cast<char*>("Board(sfen=...)\n--\n\n")},
     {Py_tp_new, reinterpret_cast<void*>(board_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<BoardClass>)},
     {Py_tp_repr, reinterpret_cast<void*>(board_str)},
     {Py_tp_str, reinterpret_cast<void*>(board_str)},
     {Py_tp_richcompare, reinterpret_cast<void*>(compare_values<BoardClass>)},

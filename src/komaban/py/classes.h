@@ -59,12 +59,18 @@ PyTypeObject* create_hand_type();
 PyTypeObject* create_board_type();
 PyTypeObject* create_game_type();
 
-// Shorthand for a list built at its final length from a native range.
+// Shorthand for a list built at its final length from a native range. The
+// items are made without PyObject_Init when it would only set the header:
+// no Python code runs while the list is filled.
 template <class C, class Range>
 PyObject* new_list_of(const Range& values) {
   Ref list(check(PyList_New(Py_ssize_t(std::distance(std::begin(values), std::end(values))))));
   Py_ssize_t i = 0;
-  for (const auto& v : values) PyList_SET_ITEM(list.get(), i++, wrap<C>(v));
+  if (object_init_is_plain()) {
+    for (const auto& v : values) PyList_SET_ITEM(list.get(), i++, (wrap<C, ObjectInit::Plain>(v)));
+  } else {
+    for (const auto& v : values) PyList_SET_ITEM(list.get(), i++, wrap<C>(v));
+  }
   return list.release();
 }
 

@@ -56,7 +56,7 @@ PyGetSetDef GETSET[] = {
 PyType_Slot SLOTS[] = {
     {Py_tp_doc, const_cast<char*>("ColorType(value)\n--\n\n")},
     {Py_tp_new, reinterpret_cast<void*>(color_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<ColorClass>)},
     {Py_tp_repr, reinterpret_cast<void*>(color_repr)},
     {Py_tp_str, reinterpret_cast<void*>(color_str)},
     {Py_tp_richcompare, reinterpret_cast<void*>(color_richcompare)},

@@ -144,7 +144,7 @@ PyMethodDef METHODS[] = {
 PyType_Slot SLOTS[] = {
     {Py_tp_doc, const_cast<char*>("Game(board=..., move_number=1, turn=..., winner=...)\n--\n\n")},
     {Py_tp_new, reinterpret_cast<void*>(game_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<GameClass>)},
     {Py_tp_getset, GETSET},
     {Py_tp_methods, METHODS},
     {0, nullptr},

@@ -126,7 +126,7 @@ PyMethodDef METHODS[] = {
 PyType_Slot SLOTS[] = {
     {Py_tp_doc, const_cast<char*>("Hand()\n--\n\n")},
     {Py_tp_new, reinterpret_cast<void*>(hand_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<HandClass>)},
     {Py_tp_repr, reinterpret_cast<void*>(hand_str)},
     {Py_tp_str, reinterpret_cast<void*>(hand_str)},
     {Py_tp_richcompare, reinterpret_cast<void*>(compare_values<HandClass>)},

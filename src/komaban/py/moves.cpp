@@ -78,7 +78,7 @@ PyType_Slot SLOTS[] = {
                     "Move(csa=None, from_address=None, to_address=None, promote=False, piece=None)"
                     "\n--\n\n")},
     {Py_tp_new, reinterpret_cast<void*>(move_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<MoveClass>)},
     {Py_tp_repr, reinterpret_cast<void*>(move_str)},
     {Py_tp_str, reinterpret_cast<void*>(move_str)},
     {Py_tp_richcompare, reinterpret_cast<void*>(compare_values<MoveClass>)},

@@ -58,7 +58,7 @@ PyGetSetDef KIND_GETSET[] = {
 PyType_Slot KIND_SLOTS[] = {
     {Py_tp_doc, const_cast<char*>("PieceType(value)\n--\n\n")},
     {Py_tp_new, reinterpret_cast<void*>(kind_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<PieceTypeClass>)},
     {Py_tp_repr, reinterpret_cast<void*>(kind_repr)},
     {Py_tp_str, reinterpret_cast<void*>(kind_str)},
     {Py_tp_richcompare, reinterpret_cast<void*>(kind_richcompare)},
@@ -135,7 +135,7 @@ PyGetSetDef PIECE_GETSET[] = {
 PyType_Slot PIECE_SLOTS[] = {
     {Py_tp_doc, const_cast<char*>("Piece(owner, piece_type)\n--\n\n")},
     {Py_tp_new, reinterpret_cast<void*>(piece_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<PieceClass>)},
     {Py_tp_repr, reinterpret_cast<void*>(piece_repr)},
     {Py_tp_str, reinterpret_cast<void*>(piece_str)},
     {Py_tp_richcompare, reinterpret_cast<void*>(compare_values<PieceClass>)},
