@@ -77,7 +77,9 @@ def metadata_problems(wheel, versions):
     for minor in range(lowest - 1, highest + 2):
         wanted = f"{major}.{minor}" in versions
         if (f"{major}.{minor}.0" in spec) != wanted:
-            problems.append(f"Requires-Python {spec} {'excludes' if wanted else 'admits'} {minor}")
+            problems.append(
+                f"Requires-Python {spec} {'excludes' if wanted else 'admits'} {major}.{minor}"
+            )
     prefix = "Programming Language :: Python :: "
     listed = sorted(
         c[len(prefix) :]
@@ -89,15 +91,17 @@ def metadata_problems(wheel, versions):
     return problems
 
 
-def fresh_venv(python, where):
-    subprocess.run([python, "-m", "venv", str(where)], check=True)
-    return str(where / "bin" / "python")
-
-
 def install_and_use(python, target, version, workdir, extra=""):
+    """A fresh venv of python with target installed, used from workdir.
+
+    The venv is made without pip (the slow part of making one); this
+    interpreter's pip installs into it.
+    """
     venv = Path(tempfile.mkdtemp(prefix="venv-", dir=workdir))
-    vpy = fresh_venv(python, venv)
-    subprocess.run([vpy, "-m", "pip", "install", "--quiet", f"{target}{extra}"], check=True)
+    subprocess.run([python, "-m", "venv", "--without-pip", str(venv)], check=True)
+    vpy = str(venv / "bin" / "python")
+    pip = [sys.executable, "-m", "pip", "--python", vpy, "install", "--quiet"]
+    subprocess.run([*pip, f"{target}{extra}"], check=True)
     subprocess.run([vpy, "-c", USE, version], check=True, cwd=workdir)
     return vpy
 
