@@ -66,14 +66,16 @@ bench: install
 	build/bench/komaban_bench
 	$(VPY) bench/python_bench.py build/bench/komaban_bench
 
-# The sdist and a manylinux wheel in dist/: python -m build makes the sdist
-# and, from it, the wheel; auditwheel gives the wheel the platform tag it
-# qualifies for. WHEEL_SETTINGS passes settings to the build backend, e.g.
+# The sdist and a manylinux wheel for PYTHON in dist/: python -m build makes
+# both from the source tree with the venv's build tools, so the wheel reuses
+# the build directory of `make install` (check-dist builds the sdist afresh);
+# auditwheel gives the wheel the platform tag it qualifies for.
+# WHEEL_SETTINGS passes settings to the build backend, e.g.
 # WHEEL_SETTINGS=-Cwheel.py-api=cp311 for one stable-ABI wheel.
 dist: $(VENV)/bin/activate
-	$(VPY) -m pip install --quiet $(DIST_TOOLS)
+	$(VPY) -m pip install --quiet $(BUILD_TOOLS) $(DIST_TOOLS)
 	rm -rf dist build/dist
-	$(VPY) -m build --outdir build/dist $(WHEEL_SETTINGS) .
+	$(VPY) -m build --sdist --wheel --no-isolation --outdir build/dist $(WHEEL_SETTINGS) .
 	$(VPY) -m twine check --strict build/dist/*
 	mkdir dist
 	cp build/dist/*.tar.gz dist/
