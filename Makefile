@@ -16,10 +16,11 @@ SUPPORTED_PYTHONS := 3.11 3.12 3.13
 all: install
 
 # The interpreter PYTHON names, as recorded in the venv made with it: a venv
-# made with another interpreter is rebuilt.
+# made with another interpreter is rebuilt. PYTHON_VERSION is its X.Y.
 PYTHON_ID := $(shell $(PYTHON) -c 'import os, platform, sys; \
   print(platform.python_implementation(), platform.python_version(), \
   os.path.realpath(sys.executable))' 2>/dev/null)
+PYTHON_VERSION := $(basename $(word 2,$(PYTHON_ID)))
 ifneq ($(PYTHON_ID),$(shell cat $(VENV)/python-id 2>/dev/null))
 .PHONY: $(VENV)/bin/activate
 endif
@@ -52,7 +53,7 @@ test-pythons: test
 	  if [ -z "$$interpreter" ]; then \
 	    echo "*** Python $$version not found"; \
 	    [ "$(REQUIRE_ALL_PYTHONS)" != 1 ] || exit 1; \
-	  elif [ "$(word 2,$(PYTHON_ID))" != "$$($$interpreter -c 'import platform; print(platform.python_version())')" ]; then \
+	  elif [ "$$version" != "$(PYTHON_VERSION)" ]; then \
 	    echo "*** Python $$version: $$interpreter"; \
 	    $(MAKE) --no-print-directory test PYTHON=$$interpreter VENV=.venvs/$$version || exit 1; \
 	  fi; \
@@ -95,8 +96,8 @@ format: $(VENV)/bin/activate
 	$(VPY) -m pip install --quiet clang-format ruff
 	$(VENV)/bin/clang-format -i src/komaban/core/*.h src/komaban/core/*.cpp \
 	  src/komaban/py/*.h src/komaban/py/*.cpp bench/*.cpp
-	$(VENV)/bin/ruff format tests bench examples tools
-	$(VENV)/bin/ruff check --fix tests bench examples tools
+	$(VENV)/bin/ruff format tests bench examples
+	$(VENV)/bin/ruff check --fix tests bench examples
 
 clean:
 	rm -rf build build-dev dist $(VENV) .venvs
