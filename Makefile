@@ -7,7 +7,7 @@ VPY := $(VENV)/bin/python
 BUILD_TOOLS := "scikit-build-core>=0.10" "cmake>=3.20" ninja
 GAMES ?= 1000
 
-.PHONY: all install demo test bench format lint clean
+.PHONY: all install demo test sanitize-install sanitize fuzz bench format lint clean
 
 all: install
 
@@ -27,6 +27,48 @@ demo: install
 test: install
 	$(VPY) -m pytest
 
+# The same package built with AddressSanitizer and UBSan (-O1 -g, glibc++
+# assertions, every report fatal) in its own venv and build directory.
+SAN_VENV := .venv-sanitize
+SAN_PY := $(SAN_VENV)/bin/python
+CXX ?= g++
+
+$(SAN_VENV)/bin/activate:
+	$(PYTHON) -m venv $(SAN_VENV)
+	$(SAN_PY) -m pip install --quiet --upgrade pip
+
+sanitize-install: $(SAN_VENV)/bin/activate
+	$(SAN_PY) -m pip install --quiet $(BUILD_TOOLS)
+	$(SAN_PY) -m pip install --quiet --no-build-isolation \
+	  --config-settings=cmake.define.KOMABAN_SANITIZE=ON \
+	  --config-settings=build-dir=build/sanitize ".[test]"
+
+# The interpreter is not instrumented, so the sanitizer runtime must be loaded
+# first, with libstdc++ next to it so that its exception interceptors bind.
+# Child processes (python workers, the compiler, nm) inherit the preload and
+# the options: the runtime only wraps malloc in programs that are not
+# instrumented. The interpreter keeps memory until exit, so leak detection is
+# off; PYTHONMALLOC=malloc gives every Python object its own heap block, so an
+# overrun of an instance is caught too.
+SAN_ENV := LD_PRELOAD="$(realpath $(shell $(CXX) -print-file-name=libasan.so)) \
+  $(realpath $(shell $(CXX) -print-file-name=libstdc++.so))" \
+  ASAN_OPTIONS=detect_leaks=0:halt_on_error=1:abort_on_error=1:quarantine_size_mb=64 \
+  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  PYTHONMALLOC=malloc
+
+# The whole suite under the sanitizers. tests/test_native_core.py is left out:
+# it loads no extension, and builds and runs the native core checks with the
+# same sanitizers in every `make test` already.
+sanitize: sanitize-install
+	$(SAN_ENV) $(SAN_PY) -m pytest -q --ignore=tests/test_native_core.py
+
+# The fuzz tests of the suite with many more examples, under the sanitizers,
+# for FUZZ_SECONDS in all; stops at the first failure and prints a reproducer.
+FUZZ_SECONDS ?= 300
+fuzz: sanitize-install
+	$(SAN_ENV) FUZZ_SECONDS=$(FUZZ_SECONDS) $(SAN_PY) -m pytest -q -x -m fuzz \
+	  --hypothesis-profile=fuzz -p no:cacheprovider
+
 # Native core benchmark, then the same work through Python.
 bench: install
 	cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DKOMABAN_CORE_ONLY=ON \
@@ -43,4 +85,4 @@ format: $(VENV)/bin/activate
 	$(VENV)/bin/ruff check --fix tests bench examples
 
 clean:
-	rm -rf build build-dev $(VENV)
+	rm -rf build build-dev $(VENV) $(SAN_VENV)
