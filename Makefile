@@ -53,21 +53,30 @@ sanitize-install: $(SAN_VENV)/bin/activate
 SAN_ENV := LD_PRELOAD="$(realpath $(shell $(CXX) -print-file-name=libasan.so)) \
   $(realpath $(shell $(CXX) -print-file-name=libstdc++.so))" \
   ASAN_OPTIONS=detect_leaks=0:halt_on_error=1:abort_on_error=1:quarantine_size_mb=64 \
-  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:abort_on_error=1 \
   PYTHONMALLOC=malloc
 
 # The whole suite under the sanitizers. tests/test_native_core.py is left out:
 # it loads no extension, and builds and runs the native core checks with the
-# same sanitizers in every `make test` already.
+# same sanitizers in every `make test` already. --capture=sys leaves file
+# descriptor 2 alone, so a sanitizer report reaches the terminal.
 sanitize: sanitize-install
-	$(SAN_ENV) $(SAN_PY) -m pytest -q --ignore=tests/test_native_core.py
+	$(SAN_ENV) $(SAN_PY) -m pytest -q --capture=sys --ignore=tests/test_native_core.py
 
-# The fuzz tests of the suite with many more examples, under the sanitizers,
-# for FUZZ_SECONDS in all; stops at the first failure and prints a reproducer.
+# The fuzz targets of the suite (tests marked fuzz) with fresh examples round
+# after round, under the sanitizers, for FUZZ_SECONDS in all. Prints how many
+# inputs were tried; stops at the first failure, for which hypothesis prints
+# the failing example and a @reproduce_failure line. A crash kills the
+# interpreter before hypothesis can report: the input it died on is printed
+# from FUZZ_LAST_INPUT instead.
 FUZZ_SECONDS ?= 300
+FUZZ_LAST_INPUT := build/fuzz-last-input.txt
 fuzz: sanitize-install
-	$(SAN_ENV) FUZZ_SECONDS=$(FUZZ_SECONDS) $(SAN_PY) -m pytest -q -x -m fuzz \
-	  --hypothesis-profile=fuzz -p no:cacheprovider
+	@mkdir -p build
+	$(SAN_ENV) FUZZ_SECONDS=$(FUZZ_SECONDS) FUZZ_LAST_INPUT=$(FUZZ_LAST_INPUT) \
+	  $(SAN_PY) -m pytest -q -x --capture=sys -m fuzz --hypothesis-profile=fuzz \
+	  -p no:cacheprovider; status=$$?; \
+	if [ $$status -gt 128 ]; then echo "crashed on:"; cat $(FUZZ_LAST_INPUT); fi; exit $$status
 
 # Native core benchmark, then the same work through Python.
 bench: install

@@ -7,6 +7,7 @@ every example it tries in TRIED for the report of `make fuzz`.
 
 import functools
 import operator
+import os
 from collections import Counter
 
 import pytest
@@ -16,6 +17,9 @@ from hypothesis import strategies as st
 from komaban import Address, Board, ColorType, Hand, Move, Piece, PieceType
 
 TRIED = Counter()
+# `make fuzz` names a file that always holds the input being tried, so that a
+# crash (which hypothesis cannot report) leaves its input behind.
+LAST_INPUT = os.environ.get("FUZZ_LAST_INPUT")
 
 
 def count_input(name):
@@ -29,6 +33,9 @@ def fuzz(*args, **kwargs):
         @functools.wraps(test)
         def counted(*a, **k):
             count_input(test.__name__)
+            if LAST_INPUT:
+                with open(LAST_INPUT, "w", encoding="utf-8") as out:
+                    out.write(f"{test.__module__}.{test.__name__}(*{a!r}, **{k!r})\n")
             return test(*a, **k)
 
         return pytest.mark.fuzz(given(*args, **kwargs)(counted))

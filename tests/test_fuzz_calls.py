@@ -2,7 +2,10 @@
 documented exceptions, failed calls change nothing, generated moves read back
 from their text and play as listed, and the objects stay consistent."""
 
+import functools
+
 import pytest
+from hypothesis import settings
 from hypothesis import strategies as st
 from hypothesis.stateful import (
     RuleBasedStateMachine,
@@ -13,6 +16,7 @@ from hypothesis.stateful import (
 )
 from strategies import (
     BLACK,
+    LAST_INPUT,
     NO_COLOR,
     SIGNED,
     WHITE,
@@ -28,7 +32,7 @@ from strategies import (
     move_text,
     outcome,
     pieces,
-    texts,
+    sfen_like,
 )
 
 from komaban import Board, Game, Hand, Move, Piece, PieceType
@@ -54,9 +58,27 @@ def promoted(kind, promote):
     return PieceType(kind.value + 6) if promote and 3 <= kind.value <= 8 else kind
 
 
+def logged(step):
+    """Under `make fuzz`, keeps the calls of the running sequence in the
+    FUZZ_LAST_INPUT file, for a crash that hypothesis cannot report."""
+    if not LAST_INPUT:
+        return step
+
+    @functools.wraps(step)
+    def logging_step(self, **arguments):
+        self.log.write(f"state.{step.__name__}(**{arguments!r})\n")
+        self.log.flush()
+        return step(self, **arguments)
+
+    return logging_step
+
+
 class Calls(RuleBasedStateMachine):
     def __init__(self):
         super().__init__()
+        if LAST_INPUT:
+            self.log = open(LAST_INPUT, "w", encoding="utf-8")  # closed in teardown
+            self.log.write("state = Calls()\n")
         self.boards = [Board(), Board("")]
         self.lists = [None, None]  # the last move list of each board, while it holds
         self.game = Game()
@@ -67,6 +89,7 @@ class Calls(RuleBasedStateMachine):
     # -- boards
 
     @rule(i=st.integers(0, 1), color=colors)
+    @logged
     def search_moves(self, i, color):
         board = self.boards[i]
         before = copy(board)
@@ -82,6 +105,7 @@ class Calls(RuleBasedStateMachine):
 
     @precondition(lambda self: any(self.lists))
     @rule(data=st.data())
+    @logged
     def execute_listed_move(self, data):
         i = data.draw(st.sampled_from([i for i in (0, 1) if self.lists[i]]))
         (color, moves), board = self.lists[i], self.boards[i]
@@ -102,12 +126,14 @@ class Calls(RuleBasedStateMachine):
         self.lists[i] = None
 
     @rule(i=st.integers(0, 1), move=arbitrary_moves)
+    @logged
     def execute_any_move(self, i, move):
         result = outcome(lambda: self.boards[i].execute_move(move))
         assert result is None or is_panic(result), repr(result)
         self.lists[i] = None
 
     @rule(i=st.integers(0, 1), address=addresses, kind=kinds, color=colors)
+    @logged
     def deploy(self, i, address, kind, color):
         board = self.boards[i]
         assert board.deploy(address, kind, color) is None
@@ -115,7 +141,8 @@ class Calls(RuleBasedStateMachine):
             assert board.get_piece(address) == Piece(BLACK if color == BLACK else WHITE, kind)
         self.lists[i] = None
 
-    @rule(i=st.integers(0, 1), text=st.one_of(texts, st.just("startpos")))
+    @rule(i=st.integers(0, 1), text=st.one_of(sfen_like, st.just("startpos")))
+    @logged
     def new_board(self, i, text):
         result = outcome(lambda: Board(text))
         if isinstance(result, Board):
@@ -125,6 +152,7 @@ class Calls(RuleBasedStateMachine):
         self.lists[i] = None
 
     @rule(i=st.integers(0, 1))
+    @logged
     def startpos(self, i):
         self.boards[i].startpos()
         self.lists[i] = None
@@ -132,6 +160,7 @@ class Calls(RuleBasedStateMachine):
     # -- the game
 
     @rule()
+    @logged
     def random_play(self):
         # On a copy: random play draws from a generator hypothesis cannot
         # replay, so the machine's own state must not depend on it.
@@ -147,6 +176,7 @@ class Calls(RuleBasedStateMachine):
             assert is_panic(result), repr(result)
 
     @rule(data=st.data())
+    @logged
     def game_executes_a_listed_move(self, data):
         board, number, turn, winner = game_fields(self.game)
         if turn not in (BLACK, WHITE) or not (moves := board.search_moves(turn)):
@@ -158,6 +188,7 @@ class Calls(RuleBasedStateMachine):
                                           winner)  # fmt: skip
 
     @rule(i=st.integers(0, 1), number=integers, turn=colors, winner=colors)
+    @logged
     def set_game(self, i, number, turn, winner):
         self.game.board = self.boards[i]
         self.game.turn, self.game.winner = turn, winner
@@ -169,7 +200,8 @@ class Calls(RuleBasedStateMachine):
             assert type(result) is OverflowError and game_fields(self.game) == before
 
     @rule(reader=st.sampled_from(["input_board", "input_hand", "input_move_number", "input_turn"]),
-          text=texts)  # fmt: skip
+          text=st.one_of(sfen_like, move_like))  # fmt: skip
+    @logged
     def game_reads(self, reader, text):
         result = outcome(lambda: getattr(self.game, reader)(text))
         assert result is None or is_panic(result) or type(result) is UnicodeEncodeError
@@ -177,6 +209,7 @@ class Calls(RuleBasedStateMachine):
     # -- the hand
 
     @rule(color=colors, kind=kinds, count=st.integers(0, 255))
+    @logged
     def add_pieces(self, color, kind, count):
         slot = 0 if kind.value == 0 else (SIGNED[color.value] * 8 + kind.value - 1) % 65536
         result = outcome(lambda: self.hand.add_pieces(color, kind, count))
@@ -187,9 +220,14 @@ class Calls(RuleBasedStateMachine):
             assert is_panic(result)
 
     @rule(labels=st.lists(pieces, min_size=16, max_size=16))
+    @logged
     def set_labels(self, labels):
         self.hand.pieces = labels
         self.labels = labels
+
+    def teardown(self):
+        if LAST_INPUT:
+            self.log.close()
 
     # -- what holds after every call
 
@@ -211,4 +249,9 @@ class Calls(RuleBasedStateMachine):
 
 @pytest.mark.fuzz
 def test_random_call_sequences():
-    run_state_machine_as_test(Calls)
+    # Each example is a whole sequence of calls, so a quarter of the profile's
+    # examples keeps this target about as quick as the others.
+    profile = settings.default
+    run_state_machine_as_test(
+        Calls, settings=settings(profile, max_examples=profile.max_examples // 4)
+    )
