@@ -41,7 +41,7 @@ sanitize-install: $(SAN_VENV)/bin/activate
 	$(SAN_PY) -m pip install --quiet $(BUILD_TOOLS)
 	$(SAN_PY) -m pip install --quiet --no-build-isolation \
 	  --config-settings=cmake.define.KOMABAN_SANITIZE=ON \
-	  --config-settings=build-dir=build/sanitize ".[test]"
+	  --config-settings=build-dir=build/sanitize --config-settings=install.strip=false ".[test]"
 
 # The interpreter is not instrumented, so the sanitizer runtime must be loaded
 # first, with libstdc++ next to it so that its exception interceptors bind.

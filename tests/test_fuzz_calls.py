@@ -45,7 +45,7 @@ arbitrary_moves = st.one_of(
         addresses,
         addresses,
         st.booleans(),
-    ),  # fmt: skip
+    ),
     st.builds(lambda p, t: Move(piece=p, to_address=t), pieces, addresses),
 )
 
