@@ -27,7 +27,7 @@ demo: install
 test: install
 	$(VPY) -m pytest
 
-# The same package built with AddressSanitizer and UBSan (-O1 -g, glibc++
+# The same package built with AddressSanitizer and UBSan (-O1 -g, libstdc++
 # assertions, every report fatal) in its own venv and build directory.
 SAN_VENV := .venv-sanitize
 SAN_PY := $(SAN_VENV)/bin/python
