@@ -17,8 +17,8 @@ PEERS := "cshogi==1.1.0" "python-shogi==1.1.1" matplotlib
 # The Python versions the package supports, each tested by test-pythons.
 SUPPORTED_PYTHONS := 3.11 3.12 3.13
 
-.PHONY: all install demo test test-pythons docs bench bench-peers native-bench dist check-dist \
-  lint-tools format lint clean
+.PHONY: all install demo test test-pythons sanitize-install sanitize fuzz docs bench bench-peers \
+  native-bench dist check-dist lint-tools format lint clean
 
 all: install
 
@@ -72,6 +72,57 @@ test-pythons: test
 	    $(MAKE) --no-print-directory test PYTHON=$$interpreter VENV=.venvs/$$version || exit 1; \
 	  fi; \
 	done
+
+# The same package built with AddressSanitizer and UBSan (-O1 -g, libstdc++
+# assertions, every report fatal) in its own venv and build directory.
+SAN_VENV := .venv-sanitize
+SAN_PY := $(SAN_VENV)/bin/python
+CXX ?= g++
+
+$(SAN_VENV)/bin/activate:
+	$(PYTHON) -m venv $(SAN_VENV)
+	$(SAN_PY) -m pip install --quiet --upgrade pip
+
+sanitize-install: $(SAN_VENV)/bin/activate
+	$(SAN_PY) -m pip install --quiet $(BUILD_TOOLS)
+	$(SAN_PY) -m pip install --quiet --no-build-isolation \
+	  --config-settings=cmake.define.KOMABAN_SANITIZE=ON \
+	  --config-settings=build-dir=build/sanitize --config-settings=install.strip=false ".[test]"
+
+# The interpreter is not instrumented, so the sanitizer runtime must be loaded
+# first, with libstdc++ next to it so that its exception interceptors bind.
+# Child processes (python workers, the compiler, nm) inherit the preload and
+# the options: the runtime only wraps malloc in programs that are not
+# instrumented. The interpreter keeps memory until exit, so leak detection is
+# off; PYTHONMALLOC=malloc gives every Python object its own heap block, so an
+# overrun of an instance is caught too.
+SAN_ENV := LD_PRELOAD="$(realpath $(shell $(CXX) -print-file-name=libasan.so)) \
+  $(realpath $(shell $(CXX) -print-file-name=libstdc++.so))" \
+  ASAN_OPTIONS=detect_leaks=0:halt_on_error=1:abort_on_error=1:quarantine_size_mb=64 \
+  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:abort_on_error=1 \
+  PYTHONMALLOC=malloc
+
+# The whole suite under the sanitizers. tests/test_native_core.py is left out:
+# it loads no extension, and builds and runs the native core checks with the
+# same sanitizers in every `make test` already. --capture=sys leaves file
+# descriptor 2 alone, so a sanitizer report reaches the terminal.
+sanitize: sanitize-install
+	$(SAN_ENV) $(SAN_PY) -m pytest -q --capture=sys --ignore=tests/test_native_core.py
+
+# The fuzz targets of the suite (tests marked fuzz) with fresh examples round
+# after round, under the sanitizers, for FUZZ_SECONDS in all. Prints how many
+# inputs were tried; stops at the first failure, for which hypothesis prints
+# the failing example and a @reproduce_failure line. A crash kills the
+# interpreter before hypothesis can report: the input it died on is printed
+# from FUZZ_LAST_INPUT instead.
+FUZZ_SECONDS ?= 300
+FUZZ_LAST_INPUT := build/fuzz-last-input.txt
+fuzz: sanitize-install
+	@mkdir -p build
+	$(SAN_ENV) FUZZ_SECONDS=$(FUZZ_SECONDS) FUZZ_LAST_INPUT=$(FUZZ_LAST_INPUT) \
+	  $(SAN_PY) -m pytest -q -x --capture=sys -m fuzz --hypothesis-profile=fuzz \
+	  -p no:cacheprovider; status=$$?; \
+	if [ $$status -gt 128 ]; then echo "crashed on:"; cat $(FUZZ_LAST_INPUT); fi; exit $$status
 
 native-bench: install
 	cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DKOMABAN_CORE_ONLY=ON \
@@ -138,4 +189,4 @@ check-dist: dist
 	$(VPY) tools/check_dist.py --python "$(PYTHON)" --versions "$(SUPPORTED_PYTHONS)" dist
 
 clean:
-	rm -rf build build-dev dist $(VENV) .venvs
+	rm -rf build build-dev dist $(VENV) .venvs $(SAN_VENV)

@@ -1,0 +1,66 @@
+"""Hypothesis profiles, and the time box of `make fuzz`.
+
+The suite runs the fuzz targets (tests marked `fuzz`) with the small default
+profile. `make fuzz` selects the "fuzz" profile and sets FUZZ_SECONDS: each fuzz
+target is then run over and over, with fresh random examples each round, until
+its share of the time is used, and the number of inputs tried is reported.
+"""
+
+import os
+import time
+
+import pytest
+from hypothesis import HealthCheck, settings
+from strategies import TRIED
+
+settings.register_profile(
+    "komaban",
+    deadline=None,  # sanitizer builds are slow; speed is measured elsewhere
+    suppress_health_check=[HealthCheck.too_slow],
+)
+settings.register_profile(
+    "fuzz",
+    parent=settings.get_profile("komaban"),
+    max_examples=200,  # per round: rounds repeat until the time is up
+    print_blob=True,
+    suppress_health_check=list(HealthCheck),
+)
+settings.load_profile("komaban")  # --hypothesis-profile loads another one later
+
+FUZZ_SECONDS = float(os.environ.get("FUZZ_SECONDS") or 0)
+
+
+def pytest_configure(config):
+    config.addinivalue_line("markers", "fuzz: a fuzz target, run at length by `make fuzz`")
+    config.fuzz_end = None
+
+
+def pytest_collection_modifyitems(config, items):
+    if FUZZ_SECONDS:
+        config.fuzz_left = sum(1 for item in items if item.get_closest_marker("fuzz"))
+        config.fuzz_end = time.monotonic() + FUZZ_SECONDS
+
+
+@pytest.hookimpl(tryfirst=True)
+def pytest_pyfunc_call(pyfuncitem):
+    config = pyfuncitem.config
+    if config.fuzz_end is None or not pyfuncitem.get_closest_marker("fuzz"):
+        return None
+    # An equal share of the time that is left, for this target and the rest.
+    start = time.monotonic()
+    stop = start + max(config.fuzz_end - start, 0) / max(config.fuzz_left, 1)
+    config.fuzz_left -= 1
+    args = {name: pyfuncitem.funcargs[name] for name in pyfuncitem._fixtureinfo.argnames}
+    while True:
+        pyfuncitem.obj(**args)
+        if time.monotonic() >= stop:
+            return True
+
+
+def pytest_terminal_summary(terminalreporter, config):
+    if config.fuzz_end is None:
+        return
+    write = terminalreporter.write_line
+    write(f"fuzz: {sum(TRIED.values()):,} inputs tried")
+    for name, count in sorted(TRIED.items()):
+        write(f"  {name}: {count:,}")
