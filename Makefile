@@ -16,10 +16,11 @@ $(VENV)/bin/activate:
 	$(VPY) -m pip install --quiet --upgrade pip
 
 # Installs the package (not an editable install, so tests see what a wheel
-# would ship) with its test extras. The build directory is kept between runs.
+# would ship) with its test extras and the libraries the examples use. The
+# build directory is kept between runs.
 install: $(VENV)/bin/activate
 	$(VPY) -m pip install --quiet $(BUILD_TOOLS)
-	$(VPY) -m pip install --quiet --no-build-isolation ".[test]"
+	$(VPY) -m pip install --quiet --no-build-isolation ".[test,examples]"
 
 demo: install
 	$(VPY) examples/random_games.py $(GAMES)
