@@ -90,7 +90,7 @@ def play_task(items: list[Item]) -> tuple[list[Tally], float]:
                     raise
                 error = f"a playout failed: {exc}"
                 break
-            finished, winner = end.is_finished()
+            winner = end.is_finished()[1]  # None at the move limit
             moves += int(end.move_number) - int(move_number)
             if winner == ColorType.Black:
                 black += 1
