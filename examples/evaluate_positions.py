@@ -62,7 +62,10 @@ def wilson_interval(score: float, n: int, z: float = Z_95) -> tuple[float, float
     centre = score + z * z / (2 * n)
     spread = z * math.sqrt(score * (1 - score) / n + z * z / (4 * n * n))
     scale = 1 + z * z / n
-    return max(0.0, (centre - spread) / scale), min(1.0, (centre + spread) / scale)
+    # The interval lies within 0 to 1 and holds the score; rounding must not move it out.
+    low = max(0.0, min(score, (centre - spread) / scale))
+    high = min(1.0, max(score, (centre + spread) / scale))
+    return low, high
 
 
 def play_task(items: list[Item]) -> tuple[list[Tally], float]:
@@ -79,19 +82,24 @@ def play_task(items: list[Item]) -> tuple[list[Tally], float]:
     for number, sfen, playouts in items:
         loaded = notation.load_sfen(sfen)
         board, move_number, turn = loaded.board, loaded.move_number, loaded.turn
+        over, decided = loaded.is_finished()
         black = white = limit = moves = 0
         error = ""
         for _ in range(playouts):
-            try:
-                # A fresh copy of the position for every playout; Game copies the board in.
-                end = Game(board, move_number, turn).random_play()
-            except BaseException as exc:  # PanicException derives from BaseException.
-                if type(exc).__name__ != "PanicException":
-                    raise
-                error = f"a playout failed: {exc}"
-                break
-            winner = end.is_finished()[1]  # None at the move limit
-            moves += int(end.move_number) - int(move_number)
+            if over:
+                # random_play returns a finished game as it is, without writing its winner.
+                winner = decided
+            else:
+                try:
+                    # A fresh copy of the position for every playout; Game copies the board in.
+                    end = Game(board, move_number, turn).random_play()
+                except BaseException as exc:  # PanicException derives from BaseException.
+                    if type(exc).__name__ != "PanicException":
+                        raise
+                    error = f"a playout failed: {exc}"
+                    break
+                winner = end.winner  # written when the game ended; none at the move limit
+                moves += int(end.move_number) - int(move_number)
             if winner == ColorType.Black:
                 black += 1
             elif winner == ColorType.White:

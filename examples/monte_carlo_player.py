@@ -29,9 +29,8 @@ from tqdm import tqdm  # type: ignore[import-untyped, unused-ignore]
 from komaban import ColorType, Game, Move
 
 
-def score_for(end: Game, side: ColorType) -> float:
-    """The score of a finished game for `side`: win 1, move limit 1/2, loss 0."""
-    winner = end.is_finished()[1]
+def score_for(winner: ColorType, side: ColorType) -> float:
+    """The score of a game won by `winner` for `side`: win 1, move limit 1/2, loss 0."""
     if winner == side:
         return 1.0
     if winner in (ColorType.Black, ColorType.White):
@@ -48,12 +47,16 @@ def monte_carlo_move(game: Game, playouts: int, rng: random.Random) -> Move | No
     for move in board.search_moves(side):
         trial = Game(board=board, move_number=number, turn=side)
         trial.execute_move(move)  # plays the move and passes the turn
-        after, after_number, after_turn = trial.board, trial.move_number, trial.turn
-        score = 0.0
-        for _ in range(playouts):
-            # random_play plays on the game it is called on: a new copy for each playout.
-            end = Game(board=after, move_number=after_number, turn=after_turn).random_play()
-            score += score_for(end, side)
+        over, winner = trial.is_finished()
+        if over:  # the move took a King or reached the move limit: no need to play on
+            score = playouts * score_for(winner, side)
+        else:
+            after, after_number, after_turn = trial.board, trial.move_number, trial.turn
+            score = 0.0
+            for _ in range(playouts):
+                # random_play plays on the game it is called on: a new copy for each playout.
+                end = Game(board=after, move_number=after_number, turn=after_turn).random_play()
+                score += score_for(end.winner, side)
         if score > best_score:
             best, best_score = [move], score
         elif score == best_score:
@@ -80,7 +83,7 @@ def play_game(number: int, playouts: int) -> tuple[int, float, int]:
         if move is None:  # the side to move has no move left: it loses
             return number, 0.0 if side == mc_side else 1.0, int(game.move_number) - 1
         game.execute_move(move)
-    return number, score_for(game, mc_side), int(game.move_number) - 1
+    return number, score_for(game.is_finished()[1], mc_side), int(game.move_number) - 1
 
 
 def plot(scores: Sequence[float], playouts: int, path: Path) -> None:
