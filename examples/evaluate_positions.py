@@ -482,13 +482,15 @@ def parse_args(argv: Sequence[str]) -> argparse.Namespace:
     parser = argparse.ArgumentParser(
         description="Monte Carlo evaluation of shogi positions with komaban's random playouts. "
         "Black's score counts a win 1, a game stopped at the move limit 1/2, a loss 0; its "
-        "interval is the 95 %% Wilson interval. " + NOT_REPRODUCIBLE.replace("%", "%%"),
+        "interval is the 95 % Wilson interval. " + NOT_REPRODUCIBLE,
         epilog="Blank lines and lines starting with '#' in the input are skipped.",
     )
     parser.add_argument(
         "positions", help="file of standard SFEN lines, one per position; - for stdin"
     )
-    parser.add_argument("--playouts", type=int, default=1000, help="random games per position")
+    parser.add_argument(
+        "--playouts", type=int, default=1000, help="random games per position (default 1000)"
+    )
     parser.add_argument(
         "--workers",
         type=int,
@@ -501,8 +503,12 @@ def parse_args(argv: Sequence[str]) -> argparse.Namespace:
         help="run on the Dask distributed scheduler at ADDRESS; 'local' starts a LocalCluster "
         "of --workers processes here",
     )
-    parser.add_argument("--out", type=Path, help="write the results to FILE.csv or FILE.parquet")
-    parser.add_argument("--plot", type=Path, help="draw each position's score to FILE.png")
+    parser.add_argument(
+        "--out", type=Path, metavar="FILE", help="write the results to FILE.csv or FILE.parquet"
+    )
+    parser.add_argument(
+        "--plot", type=Path, metavar="FILE", help="draw each position's score to FILE.png"
+    )
     parser.add_argument(
         "--bench",
         action="store_true",

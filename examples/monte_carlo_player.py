@@ -133,7 +133,9 @@ def main(argv: Sequence[str]) -> int:
         default=os.cpu_count() or 1,
         help="games played at once, one process each (default: the number of CPUs)",
     )
-    parser.add_argument("--plot", type=Path, help="draw the running score to FILE.png")
+    parser.add_argument(
+        "--plot", type=Path, metavar="FILE", help="draw the running score to FILE.png"
+    )
     args = parser.parse_args(argv)
     if args.games < 1 or args.playouts < 1 or args.workers < 1:
         parser.error("--games, --playouts and --workers must be at least 1")
@@ -163,7 +165,7 @@ def main(argv: Sequence[str]) -> int:
     total = sum(scores) / len(scores)
     low, high = wilson_interval(total, len(scores))
     draws = len(scores) - wins - losses
-    print(f"Monte Carlo player: {wins} wins, {losses} losses, {draws} games at the move limit")
+    print(f"Monte Carlo player: won {wins}, lost {losses}, {draws} at the move limit")
     print(f"score {total:.3f} (win 1, move limit 1/2), 95 % Wilson interval {low:.3f} - {high:.3f}")
     for name, (points, games) in by_colour.items():
         if games:

@@ -70,7 +70,11 @@ def main(argv: list[str]) -> int:
     parser = argparse.ArgumentParser(description="Plays random shogi games and reports on them.")
     parser.add_argument("games", nargs="?", type=int, default=1000, help="games (default 1000)")
     parser.add_argument(
-        "--plot", type=Path, default=Path("random_games.png"), help="chart file (PNG)"
+        "--plot",
+        type=Path,
+        default=Path("random_games.png"),
+        metavar="FILE",
+        help="chart file (default random_games.png)",
     )
     args = parser.parse_args(argv)
     games: int = args.games

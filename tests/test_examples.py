@@ -122,7 +122,7 @@ def test_monte_carlo_player_match(tmp_path):
     result = run(PLAYER, "--games", 2, "--playouts", 1, "--workers", 2, "--plot", chart)
     assert result.returncode == 0, result.stderr
     wins, losses, limit = map(
-        int, re.search(r"(\d+) wins, (\d+) losses, (\d+) games", result.stdout).groups()
+        int, re.search(r"won (\d+), lost (\d+), (\d+) at the move limit", result.stdout).groups()
     )
     assert wins + losses + limit == 2
     score, low, high = map(
