@@ -53,6 +53,8 @@ Item = tuple[int, str, int]
 # Its result: (position number, Black wins, White wins, move-limit games, moves played,
 # error text); the error text is empty unless a playout failed.
 Tally = tuple[int, int, int, int, int, str]
+# The result of a task: its tallies, and the wall and CPU seconds its playouts took.
+TaskResult = tuple[list[Tally], float, float]
 
 
 def wilson_interval(score: float, n: int, z: float = Z_95) -> tuple[float, float]:
@@ -68,7 +70,7 @@ def wilson_interval(score: float, n: int, z: float = Z_95) -> tuple[float, float
     return low, high
 
 
-def play_task(items: list[Item]) -> tuple[list[Tally], float]:
+def play_task(items: list[Item]) -> TaskResult:
     """Plays the playouts of one task; returns the tallies and the seconds spent playing.
 
     Runs in a worker process. It takes and returns plain data only.
@@ -77,7 +79,7 @@ def play_task(items: list[Item]) -> tuple[list[Tally], float]:
     # komaban's classes cannot travel with it.
     from komaban import ColorType, Game
 
-    start = time.perf_counter()
+    start, cpu_start = time.perf_counter(), time.process_time()
     tallies: list[Tally] = []
     for number, sfen, playouts in items:
         loaded = notation.load_sfen(sfen)
@@ -107,7 +109,7 @@ def play_task(items: list[Item]) -> tuple[list[Tally], float]:
             else:
                 limit += 1
         tallies.append((number, black, white, limit, moves, error))
-    return tallies, time.perf_counter() - start
+    return tallies, time.perf_counter() - start, time.process_time() - cpu_start
 
 
 @dataclass
@@ -197,7 +199,7 @@ class Runner(Protocol):
     workers: int
     min_task: float
 
-    def run(self, tasks: list[list[Item]]) -> Iterator[tuple[list[Tally], float]]: ...
+    def run(self, tasks: list[list[Item]]) -> Iterator[TaskResult]: ...
 
     def close(self) -> None: ...
 
@@ -212,8 +214,11 @@ class PoolRunner:
         self.workers = workers
         self.label = f"process pool, {workers} worker{'s' if workers > 1 else ''}"
         self.pool = ProcessPoolExecutor(max_workers=workers)
+        # Starts the worker processes now, while this process runs no other thread (a progress
+        # bar or a Dask client would): forking a process that runs threads is unsafe.
+        self.pool.submit(int).result()
 
-    def run(self, tasks: list[list[Item]]) -> Iterator[tuple[list[Tally], float]]:
+    def run(self, tasks: list[list[Item]]) -> Iterator[TaskResult]:
         futures = [self.pool.submit(play_task, task) for task in tasks]
         return (future.result() for future in as_completed(futures))
 
@@ -252,7 +257,7 @@ class DaskRunner:
         where = "LocalCluster" if self.cluster else address
         self.label = f"dask ({where}), {self.workers} workers"
 
-    def run(self, tasks: list[list[Item]]) -> Iterator[tuple[list[Tally], float]]:
+    def run(self, tasks: list[list[Item]]) -> Iterator[TaskResult]:
         from dask.distributed import as_completed as dask_as_completed
 
         futures = self.client.map(play_task, tasks, pure=False)
@@ -289,6 +294,7 @@ class Run:
     errors: list[str]
     seconds: float  # wall time of the playouts, from the first task sent to the last result
     playing: float  # time the workers spent in the playouts, summed over the workers
+    cpu: float  # processor time the workers got for those playouts
 
     @property
     def playouts(self) -> int:
@@ -302,6 +308,10 @@ class Run:
         """Worker time not spent playing, as a share of the playing time."""
         return (workers * self.seconds - self.playing) / self.playing
 
+    def cpu_share(self) -> float:
+        """The share of their playing time for which the workers had a processor."""
+        return self.cpu / self.playing
+
 
 def calibrate(positions: Sequence[Position]) -> tuple[list[Position], list[float], list[str]]:
     """Times a few playouts of each position here, to size the tasks.
@@ -313,7 +323,7 @@ def calibrate(positions: Sequence[Position]) -> tuple[list[Position], list[float
     seconds: list[float] = []
     errors: list[str] = []
     for position in positions:
-        tallies, spent = play_task([(0, position.sfen, CALIBRATION_PLAYOUTS)])
+        tallies, spent, _ = play_task([(0, position.sfen, CALIBRATION_PLAYOUTS)])
         if tallies[0][5]:
             errors.append(f"line {position.line}: {tallies[0][5]}")
         else:
@@ -335,10 +345,8 @@ def evaluate(
     tasks = plan_tasks(positions, seconds, playouts, runner.workers, runner.min_task, max_task)
     evaluations = [Evaluation(p.line, p.sfen) for p in positions]
     failed: dict[int, str] = {}
-    playing = 0.0
+    playing = cpu = 0.0
     start = time.perf_counter()
-    # Sends every task, starting the worker processes, before the progress bar starts its
-    # monitor thread: forking a process that runs threads is unsafe.
     results = runner.run(tasks)
     bar = tqdm(
         total=playouts * len(positions),
@@ -348,8 +356,9 @@ def evaluate(
         desc="playing",
     )
     with bar:
-        for tallies, spent in results:
+        for tallies, spent, processor in results:
             playing += spent
+            cpu += processor
             for number, black, white, limit, moves, error in tallies:
                 if error:
                     failed.setdefault(number, error)
@@ -363,7 +372,7 @@ def evaluate(
     elapsed = time.perf_counter() - start
     errors = [f"line {positions[n].line}: {message}" for n, message in sorted(failed.items())]
     kept = [e for n, e in enumerate(evaluations) if n not in failed]
-    return Run(kept, errors, elapsed, playing)
+    return Run(kept, errors, elapsed, playing, cpu)
 
 
 def table(evaluations: Sequence[Evaluation]) -> str:
@@ -446,36 +455,43 @@ def bench(
         runners.append(PoolRunner(workers))
     if scheduler:
         runners.append(DaskRunner(scheduler, workers))
+    load_before = os.getloadavg()[0]
+    runs: list[list[Run]] = [[] for _ in runners]
     try:
         for runner in runners:  # starts the workers before anything is timed
             evaluate(positions, seconds, 1, runner, progress=False)
-        rates: list[list[float]] = [[] for _ in runners]
-        overheads: list[list[float]] = [[] for _ in runners]
         for _ in range(rounds):
             for k, runner in enumerate(runners):
-                run = evaluate(positions, seconds, playouts, runner, progress=False)
-                rates[k].append(run.rate)
-                overheads[k].append(run.overhead(runner.workers))
+                runs[k].append(evaluate(positions, seconds, playouts, runner, progress=False))
     finally:
         for runner in runners:
             runner.close()
     print(
-        f"benchmark: {len(positions)} positions x {playouts:,} playouts, "
-        f"{rounds} rounds in turns, medians; load average {os.getloadavg()[0]:.2f}"
+        f"benchmark: {len(positions)} positions x {playouts:,} playouts, {rounds} rounds in "
+        f"turns, medians (load average {load_before:.2f} before, {os.getloadavg()[0]:.2f} after)"
     )
-    base = statistics.median(rates[0])
-    pool_all = statistics.median(rates[1]) if workers > 1 else base
-    for k, runner in enumerate(runners):
-        rate = statistics.median(rates[k])
-        line = f"  {runner.label:<34} {rate:>10,.0f} playouts/s"
-        line += f"   overhead {100 * statistics.median(overheads[k]):4.1f} %"
-        if isinstance(runner, PoolRunner) and runner.workers > 1:
-            efficiency = rate / (runner.workers * base)
-            line += f"   {rate / base:.2f} x 1 worker, scaling efficiency {100 * efficiency:.0f} %"
-        elif isinstance(runner, DaskRunner):
-            line += f"   {rate / pool_all:.2f} x the process pool"
-        print(line)
-    print("  (overhead: worker time outside the playouts, as a share of the playing time)")
+    print(f"  {'':<34} {'playouts/s':>10} {'overhead':>9} {'CPU share':>10}")
+    rates = []
+    for runner, results in zip(runners, runs, strict=True):
+        rates.append(statistics.median(r.rate for r in results))
+        overhead = statistics.median(r.overhead(runner.workers) for r in results)
+        cpu_share = statistics.median(r.cpu_share() for r in results)
+        print(
+            f"  {runner.label:<34} {rates[-1]:>10,.0f} {100 * overhead:>7.1f} % "
+            f"{100 * cpu_share:>8.0f} %"
+        )
+    if workers > 1:
+        print(
+            f"scaling with {workers} workers: {rates[1] / rates[0]:.2f} x 1 worker, "
+            f"efficiency {100 * rates[1] / (workers * rates[0]):.0f} %"
+        )
+    if scheduler:
+        print(f"dask against the process pool: {rates[-1] / rates[min(1, workers - 1)]:.2f} x")
+    print(
+        "overhead: worker time outside the playouts, as a share of the playing time.\n"
+        "CPU share: the share of the playing time for which the workers had a processor;\n"
+        "below 100 % other programs were competing for the cores."
+    )
 
 
 def parse_args(argv: Sequence[str]) -> argparse.Namespace:

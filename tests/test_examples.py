@@ -113,8 +113,9 @@ def test_evaluate_bench_reports_scaling(tmp_path):
     positions.write_text(START + "\n")
     result = run(EVALUATE, positions, "--bench", "--playouts", 50, "--rounds", 1, "--workers", 2)
     assert result.returncode == 0, result.stderr
-    assert re.search(r"1 worker +[\d,]+ playouts/s", result.stdout)
-    assert re.search(r"2 workers +[\d,]+ playouts/s .*scaling efficiency \d+ %", result.stdout)
+    assert re.search(r"1 worker +[\d,]+ ", result.stdout)
+    assert re.search(r"2 workers +[\d,]+ ", result.stdout)
+    assert re.search(r"scaling with 2 workers: [\d.]+ x 1 worker, efficiency \d+ %", result.stdout)
 
 
 def test_monte_carlo_player_match(tmp_path):
