@@ -27,6 +27,7 @@ from __future__ import annotations
 
 import argparse
 import math
+import multiprocessing
 import os
 import statistics
 import sys
@@ -213,10 +214,14 @@ class PoolRunner:
     def __init__(self, workers: int) -> None:
         self.workers = workers
         self.label = f"process pool, {workers} worker{'s' if workers > 1 else ''}"
-        self.pool = ProcessPoolExecutor(max_workers=workers)
-        # Starts the worker processes now, while this process runs no other thread (a progress
-        # bar or a Dask client would): forking a process that runs threads is unsafe.
-        self.pool.submit(int).result()
+        # Workers forked from a server process that runs no thread: this process may run
+        # threads (another pool's, a Dask client's), and forking it would be unsafe.
+        methods = multiprocessing.get_all_start_methods()
+        method = "forkserver" if "forkserver" in methods else "spawn"
+        self.pool = ProcessPoolExecutor(workers, multiprocessing.get_context(method))
+        # Starts the workers now, so that the timings leave their start-up out.
+        for started in [self.pool.submit(int) for _ in range(workers)]:
+            started.result()
 
     def run(self, tasks: list[list[Item]]) -> Iterator[TaskResult]:
         futures = [self.pool.submit(play_task, task) for task in tasks]
