@@ -34,9 +34,9 @@ import sys
 import time
 from collections.abc import Iterator, Sequence
 from concurrent.futures import ProcessPoolExecutor, as_completed
+from contextlib import closing
 from dataclasses import dataclass
 from pathlib import Path
-from types import TracebackType
 from typing import Protocol
 
 import notation
@@ -48,6 +48,9 @@ NOT_REPRODUCIBLE = (
 Z_95 = statistics.NormalDist().inv_cdf(0.975)
 # Playouts of each position timed in this process to size the tasks.
 CALIBRATION_PLAYOUTS = 4
+# A task takes at least this many times the measured cost of sending an empty task and
+# getting its result, so that this cost stays under 5 % of the playing time.
+TASK_COST_FACTOR = 25
 
 # One piece of work: (position number, SFEN line, number of playouts).
 Item = tuple[int, str, int]
@@ -198,17 +201,31 @@ def plan_tasks(
 class Runner(Protocol):
     label: str
     workers: int
-    min_task: float
+    min_task: float  # seconds of playing time a task should hold at least
+    max_task: float  # and at most
 
     def run(self, tasks: list[list[Item]]) -> Iterator[TaskResult]: ...
 
     def close(self) -> None: ...
 
 
+def shortest_task(runner: Runner) -> float:
+    """The shortest task worth sending: TASK_COST_FACTOR times the cost of an empty task.
+
+    The cost is measured as worker time per task over a batch of empty tasks.
+    """
+    n = 10 * runner.workers
+    for _ in range(2):  # the first batch warms the workers up
+        start = time.perf_counter()
+        for _ in runner.run([[] for _ in range(n)]):
+            pass
+        cost = (time.perf_counter() - start) * runner.workers / n
+    return max(0.001, TASK_COST_FACTOR * cost)
+
+
 class PoolRunner:
     """A process pool on this machine."""
 
-    min_task = 0.005  # seconds; a task costs well under 0.1 ms of pickling and queueing
     max_task = 0.5
 
     def __init__(self, workers: int) -> None:
@@ -219,9 +236,7 @@ class PoolRunner:
         methods = multiprocessing.get_all_start_methods()
         method = "forkserver" if "forkserver" in methods else "spawn"
         self.pool = ProcessPoolExecutor(workers, multiprocessing.get_context(method))
-        # Starts the workers now, so that the timings leave their start-up out.
-        for started in [self.pool.submit(int) for _ in range(workers)]:
-            started.result()
+        self.min_task = shortest_task(self)  # also starts the workers before any timing
 
     def run(self, tasks: list[list[Item]]) -> Iterator[TaskResult]:
         futures = [self.pool.submit(play_task, task) for task in tasks]
@@ -234,7 +249,6 @@ class PoolRunner:
 class DaskRunner:
     """A Dask distributed cluster: at an address, or a LocalCluster started here."""
 
-    min_task = 0.05  # seconds; a Dask task costs about a millisecond of scheduling
     max_task = 1.0
 
     def __init__(self, address: str, workers: int) -> None:
@@ -250,7 +264,7 @@ class DaskRunner:
                 threads_per_worker=1,
                 processes=True,
                 dashboard_address=None,
-                silence_logs=logging.ERROR,
+                silence_logs=logging.CRITICAL,
             )
             self.client = Client(self.cluster)  # type: ignore[no-untyped-call]
         else:
@@ -261,36 +275,19 @@ class DaskRunner:
         self.workers = sum(threads.values())
         where = "LocalCluster" if self.cluster else address
         self.label = f"dask ({where}), {self.workers} workers"
+        self.min_task = shortest_task(self)
 
     def run(self, tasks: list[list[Item]]) -> Iterator[TaskResult]:
         from dask.distributed import as_completed as dask_as_completed
 
         futures = self.client.map(play_task, tasks, pure=False)
-        done = dask_as_completed(futures)  # type: ignore[no-untyped-call]
-        return (future.result() for future in done)
+        done = dask_as_completed(futures, with_results=True)  # type: ignore[no-untyped-call]
+        return (result for _, result in done)
 
     def close(self) -> None:
         self.client.close()  # type: ignore[no-untyped-call]
         if self.cluster is not None:
             self.cluster.close()
-
-
-class Session:
-    """Opens the runner chosen on the command line and closes it on leaving."""
-
-    def __init__(self, scheduler: str | None, workers: int) -> None:
-        self.runner: Runner = DaskRunner(scheduler, workers) if scheduler else PoolRunner(workers)
-
-    def __enter__(self) -> Runner:
-        return self.runner
-
-    def __exit__(
-        self,
-        kind: type[BaseException] | None,
-        exc: BaseException | None,
-        tb: TracebackType | None,
-    ) -> None:
-        self.runner.close()
 
 
 @dataclass
@@ -346,8 +343,9 @@ def evaluate(
 ) -> Run:
     from tqdm import tqdm  # type: ignore[import-untyped, unused-ignore]
 
-    max_task: float = getattr(runner, "max_task", 1.0)
-    tasks = plan_tasks(positions, seconds, playouts, runner.workers, runner.min_task, max_task)
+    tasks = plan_tasks(
+        positions, seconds, playouts, runner.workers, runner.min_task, runner.max_task
+    )
     evaluations = [Evaluation(p.line, p.sfen) for p in positions]
     failed: dict[int, str] = {}
     playing = cpu = 0.0
@@ -475,7 +473,7 @@ def bench(
         f"benchmark: {len(positions)} positions x {playouts:,} playouts, {rounds} rounds in "
         f"turns, medians (load average {load_before:.2f} before, {os.getloadavg()[0]:.2f} after)"
     )
-    print(f"  {'':<34} {'playouts/s':>10} {'overhead':>9} {'CPU share':>10}")
+    print(f"  {'':<34} {'playouts/s':>10} {'overhead':>9} {'CPU share':>10} {'min task':>9}")
     rates = []
     for runner, results in zip(runners, runs, strict=True):
         rates.append(statistics.median(r.rate for r in results))
@@ -483,7 +481,7 @@ def bench(
         cpu_share = statistics.median(r.cpu_share() for r in results)
         print(
             f"  {runner.label:<34} {rates[-1]:>10,.0f} {100 * overhead:>7.1f} % "
-            f"{100 * cpu_share:>8.0f} %"
+            f"{100 * cpu_share:>8.0f} % {1000 * runner.min_task:>6.1f} ms"
         )
     if workers > 1:
         print(
@@ -495,7 +493,8 @@ def bench(
     print(
         "overhead: worker time outside the playouts, as a share of the playing time.\n"
         "CPU share: the share of the playing time for which the workers had a processor;\n"
-        "below 100 % other programs were competing for the cores."
+        "below 100 % other programs were competing for the cores.\n"
+        f"min task: the shortest task sent, {TASK_COST_FACTOR} times the measured cost of a task."
     )
 
 
@@ -564,7 +563,10 @@ def main(argv: Sequence[str]) -> int:
     if not positions:
         print("\n".join(failures + ["no position to evaluate"]), file=sys.stderr)
         return 1
-    with Session(args.scheduler, args.workers) as runner:
+    runner: Runner = (
+        DaskRunner(args.scheduler, args.workers) if args.scheduler else PoolRunner(args.workers)
+    )
+    with closing(runner):
         run = evaluate(positions, seconds, args.playouts, runner)
     for message in failures + run.errors:
         print(message, file=sys.stderr)
