@@ -341,6 +341,7 @@ def evaluate(
     runner: Runner,
     progress: bool = True,
 ) -> Run:
+    """Plays `playouts` random games from each position on the runner and counts them."""
     from tqdm import tqdm  # type: ignore[import-untyped, unused-ignore]
 
     tasks = plan_tasks(
@@ -379,6 +380,7 @@ def evaluate(
 
 
 def table(evaluations: Sequence[Evaluation]) -> str:
+    """The results as a text table, one row per position."""
     header = (
         f"{'line':>5} {'playouts':>8} {'Black':>7} {'White':>7} {'limit':>6} "
         f"{'score':>6}  {'95% interval':<13} {'mean moves':>10}  position"
