@@ -477,8 +477,10 @@ def bench(
     )
     print(f"  {'':<34} {'playouts/s':>10} {'overhead':>9} {'CPU share':>10} {'min task':>9}")
     rates = []
+    cpu_rates = []  # playouts per second of processor time the workers got
     for runner, results in zip(runners, runs, strict=True):
         rates.append(statistics.median(r.rate for r in results))
+        cpu_rates.append(statistics.median(r.playouts / r.cpu for r in results))
         overhead = statistics.median(r.overhead(runner.workers) for r in results)
         cpu_share = statistics.median(r.cpu_share() for r in results)
         print(
@@ -488,7 +490,8 @@ def bench(
     if workers > 1:
         print(
             f"scaling with {workers} workers: {rates[1] / rates[0]:.2f} x 1 worker, "
-            f"efficiency {100 * rates[1] / (workers * rates[0]):.0f} %"
+            f"efficiency {100 * rates[1] / (workers * rates[0]):.0f} %; "
+            f"per second of processor time {cpu_rates[1] / cpu_rates[0]:.2f} x"
         )
     if scheduler:
         print(f"dask against the process pool: {rates[-1] / rates[min(1, workers - 1)]:.2f} x")
