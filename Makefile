@@ -40,10 +40,11 @@ $(VENV)/bin/activate:
 	echo "$(PYTHON_ID)" > $(VENV)/python-id
 
 # Installs the package (not an editable install, so tests see what a wheel
-# would ship) with its test extras. The build directory is kept between runs.
+# would ship) with its test extras and the libraries the examples use. The
+# build directory is kept between runs.
 install: $(VENV)/bin/activate
 	$(VPY) -m pip install --quiet $(BUILD_TOOLS)
-	$(VPY) -m pip install --quiet --no-build-isolation ".[test]"
+	$(VPY) -m pip install --quiet --no-build-isolation ".[test,examples]"
 
 demo: install
 	$(VPY) examples/random_games.py $(GAMES)
@@ -87,7 +88,7 @@ sanitize-install: $(SAN_VENV)/bin/activate
 	$(SAN_PY) -m pip install --quiet $(BUILD_TOOLS)
 	$(SAN_PY) -m pip install --quiet --no-build-isolation \
 	  --config-settings=cmake.define.KOMABAN_SANITIZE=ON \
-	  --config-settings=build-dir=build/sanitize --config-settings=install.strip=false ".[test]"
+	  --config-settings=build-dir=build/sanitize --config-settings=install.strip=false ".[test,examples]"
 
 # The interpreter is not instrumented, so the sanitizer runtime must be loaded
 # first, with libstdc++ next to it so that its exception interceptors bind.

@@ -1,12 +1,20 @@
 """Plays random shogi games from the start position and reports on them.
 
-Usage: python examples/random_games.py [GAMES]    (default 1000)
+Prints a report, and draws the distribution of game lengths and the share of
+each outcome to random_games.png (or the file given with --plot).
+
+Usage: python examples/random_games.py [GAMES] [--plot FILE.png]    (default 1000 games)
 """
 
+from __future__ import annotations
+
+import argparse
 import statistics
 import sys
 import time
-from typing import TextIO
+from pathlib import Path
+
+from tqdm import tqdm  # type: ignore[import-untyped, unused-ignore]
 
 from komaban import Address, Board, ColorType, Game
 
@@ -35,38 +43,49 @@ def diagram(board: Board) -> str:
     return "\n".join(lines)
 
 
-class Progress:
-    """A one-line counter, redrawn in place on a terminal; silent otherwise."""
+def plot(lengths: list[int], outcomes: dict[str, int], path: Path) -> None:
+    """Draws the distribution of game lengths and the share of each outcome."""
+    import matplotlib
 
-    def __init__(self, total: int, stream: TextIO = sys.stdout) -> None:
-        self.total, self.stream = total, stream
-        self.live = stream.isatty()
-        self.step = max(1, total // 100)
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
 
-    def update(self, done: int) -> None:
-        if self.live and (done % self.step == 0 or done == self.total):
-            width = 30
-            filled = width * done // self.total
-            bar = "#" * filled + "." * (width - filled)
-            self.stream.write(f"\rplaying [{bar}] {done}/{self.total}")
-            self.stream.flush()
-
-    def finish(self) -> None:
-        if self.live:
-            self.stream.write("\n")
+    fig, (left, right) = plt.subplots(1, 2, figsize=(10, 4), width_ratios=(2, 1))
+    left.hist(lengths, bins=range(0, MOVE_LIMIT + 10, 10), color="tab:blue")
+    left.set_xlabel("game length (moves)")
+    left.set_ylabel("games")
+    left.set_title(f"Lengths of {len(lengths):,} random games")
+    shares = [100 * n / len(lengths) for n in outcomes.values()]
+    bars = right.bar(list(outcomes), shares, color=["0.2", "0.75", "tab:orange"])
+    right.bar_label(bars, fmt="%.1f %%")
+    right.set_ylabel("share of games (%)")
+    right.set_ylim(0, 100)
+    right.set_title("Outcomes")
+    fig.tight_layout()
+    fig.savefig(path, dpi=100)
+    plt.close(fig)
 
 
 def main(argv: list[str]) -> int:
-    games = int(argv[1]) if len(argv) > 1 else 1000
+    parser = argparse.ArgumentParser(description="Plays random shogi games and reports on them.")
+    parser.add_argument("games", nargs="?", type=int, default=1000, help="games (default 1000)")
+    parser.add_argument(
+        "--plot",
+        type=Path,
+        default=Path("random_games.png"),
+        metavar="FILE",
+        help="chart file (default random_games.png)",
+    )
+    args = parser.parse_args(argv)
+    games: int = args.games
     if games < 1:
-        raise SystemExit("the number of games must be at least 1")
+        parser.error("the number of games must be at least 1")
 
     black_wins = white_wins = 0
     at_limit = 0
     lengths: list[int] = []
-    progress = Progress(games)
     start = time.perf_counter()
-    for done in range(1, games + 1):
+    for _ in tqdm(range(games), desc="playing", unit="game", disable=None):
         last = Game().random_play()
         lengths.append(last.move_number - 1)
         if last.move_number >= MOVE_LIMIT:
@@ -75,9 +94,7 @@ def main(argv: list[str]) -> int:
             black_wins += 1
         else:
             white_wins += 1
-        progress.update(done)
     elapsed = time.perf_counter() - start
-    progress.finish()
 
     print(f"games played         {games}")
     print(f"Black wins           {black_wins}")
@@ -90,8 +107,11 @@ def main(argv: list[str]) -> int:
     outcome = "move limit" if last.move_number >= MOVE_LIMIT else f"{last.winner.name} wins"
     print(f"final position of game {games} ({lengths[-1]} moves, {outcome}):")
     print(diagram(last.board))
+    outcomes = {"Black wins": black_wins, "White wins": white_wins, "move limit": at_limit}
+    plot(lengths, outcomes, args.plot)
+    print(f"\nchart of lengths and outcomes written to {args.plot.resolve()}")
     return 0
 
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv))
+    sys.exit(main(sys.argv[1:]))

@@ -8,9 +8,14 @@ from pathlib import Path
 DEMO = Path(__file__).resolve().parent.parent / "examples" / "random_games.py"
 
 
-def test_demo_report_adds_up():
+def test_demo_report_adds_up(tmp_path):
     out = subprocess.run(
-        [sys.executable, str(DEMO), "40"], capture_output=True, text=True, check=True, timeout=60
+        [sys.executable, str(DEMO), "40"],
+        capture_output=True,
+        text=True,
+        check=True,
+        timeout=60,
+        cwd=tmp_path,
     ).stdout
     figures = dict(re.findall(r"^(\w[\w ]*?)\s{2,}([\d.,]+)", out, flags=re.M))
     assert figures["games played"] == "40"
@@ -21,6 +26,9 @@ def test_demo_report_adds_up():
     assert [int(r[0]) for r in rows] == list(range(9, 0, -1))
     assert [r[2] for r in rows] == list("ihgfedcba")
     assert all(re.fullmatch(r"( \+[RBSNLPrbsnlp]|  [KGRBSNLPkgrbsnlp.])*", r[1]) for r in rows)
+    chart = tmp_path / "random_games.png"
+    assert f"written to {chart}" in out
+    assert chart.read_bytes().startswith(b"\x89PNG")
 
 
 def test_demo_rejects_a_bad_game_count():
