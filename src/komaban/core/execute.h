@@ -16,6 +16,12 @@ void move_to_hand(Board& b, Square t);
 // of range, after the capture.
 void execute_move(Board& b, Move m);
 
+// The same for a board move whose moving piece's kind the caller knows: the
+// first piece board holding the from square, and a from square other than
+// the to square (a capture on the to square would change it). Spares the
+// search for the kind.
+void execute_board_move(Board& b, Move m, PieceType kind);
+
 }  // namespace komaban
 
 #endif

@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "komaban/core/panic.h"
@@ -44,6 +45,14 @@ struct Hand {
     const std::size_t first = slot(c, PieceType::King);
     for (std::size_t s = first; s < first + 8; ++s)
       if (counts[s]) f(pieces[s]);
+  }
+
+  // Whether colour c, Black or White, holds anything: all eight counters at
+  // once.
+  bool holds_any(Color c) const {
+    std::uint64_t eight;
+    std::memcpy(&eight, counts.data() + 8 * index(c), sizeof eight);
+    return eight != 0;
   }
 
   // The same labels as a list.
