@@ -122,6 +122,24 @@ Board odd_board(Rng& rng) {
   return b;
 }
 
+// A draw from the sampler: a listed move (generate_moves' list in list), or
+// none only when nothing is listed; executed with its kind known, it does
+// what execute_move does.
+void check_draw(const Board& b, Color c, const MoveList& list, MoveSampler& sampler, Rng& rng) {
+  MoveSampler::Candidate drawn;
+  if (!sampler.draw(b, c, rng, drawn)) {
+    check(list.size == 0, "no draw only without moves");
+    return;
+  }
+  check(std::find(list.begin(), list.end(), drawn.move) != list.end(), "a drawn move is listed",
+        drawn.move);
+  if (drawn.kind == PieceType::None) return;
+  Board known = b, searched = b;
+  execute_board_move(known, drawn.move, drawn.kind, c);
+  execute_move(searched, drawn.move);
+  check(known == searched, "execution with the kind known matches", drawn.move);
+}
+
 // Move execution step by step, every piece board rewritten with a set or a
 // clear by kind: the reference for execute_move, which touches only the
 // boards that change.
@@ -213,17 +231,9 @@ int main() {
       if (!list->size) break;
       Move m = list->moves[rng.uniform(std::uint16_t(list->size - 1))];
       if (game % 2) {  // every other game draws with the sampler
+        check_draw(g.board, g.turn, *list, *sampler, rng);
         MoveSampler::Candidate drawn;
-        check(sampler->draw(g.board, g.turn, rng, drawn), "a draw while moves are listed");
-        check(std::find(list->begin(), list->end(), drawn.move) != list->end(),
-              "a drawn move is listed", drawn.move);
-        m = drawn.move;
-        if (drawn.kind != PieceType::None) {
-          Board known = g.board, searched = g.board;
-          execute_board_move(known, m, drawn.kind);
-          execute_move(searched, m);
-          check(known == searched, "execution with the kind known matches", m);
-        }
+        if (sampler->draw(g.board, g.turn, rng, drawn)) m = drawn.move;
       }
       play(g, m);
       check_invariants(g.board);
@@ -255,6 +265,7 @@ int main() {
         check_sampler(b, c, *list, *sampler);
         ++sampled_positions;
         check(!failed, "sampler fails where the list does");
+        check_draw(b, c, *list, *sampler, rng);
       } catch (const Panic&) {
         check(failed, "sampler fails only where the list does");
       }
@@ -287,12 +298,7 @@ int main() {
     for (const Color c : {Color::Black, Color::White}) {
       check_sampler(b, c, *list, *sampler);
       ++sampled_positions;
-      MoveSampler::Candidate drawn;
-      if (sampler->draw(b, c, rng, drawn))
-        check(std::find(list->begin(), list->end(), drawn.move) != list->end(),
-              "a drawn move is listed", drawn.move);
-      else
-        check(list->size == 0, "no draw only without moves");
+      check_draw(b, c, *list, *sampler, rng);
     }
   }
   check(sampled_positions >= 100000, "sampler checked on enough positions", int(sampled_positions));

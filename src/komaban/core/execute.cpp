@@ -55,10 +55,19 @@ void execute_move(Board& b, Move move) {
   lift_and_place(b, from_square(move), to, piece_type_at(b, from_square(move)), is_promote(move));
 }
 
-void execute_board_move(Board& b, Move move, PieceType kind) {
+void execute_board_move(Board& b, Move move, PieceType kind, Color c) {
   const Square to = to_square(move);
-  if (b.occupied & square_bb(to)) move_to_hand(b, to);
-  lift_and_place(b, from_square(move), to, kind, is_promote(move));
+  const Bitboard from_bb = square_bb(from_square(move));
+  const Bitboard to_bb = square_bb(to);
+  if (b.occupied & to_bb) move_to_hand(b, to);
+  // A playing square without a piece is in the empty board and no other, so
+  // after the capture the to square is known to read as empty.
+  const int mover = index(c);
+  b.occupied = (b.occupied & ~from_bb) | to_bb;
+  b.color_boards[mover] = (b.color_boards[mover] & ~from_bb) | to_bb;
+  replace_piece_board(b, from_bb, kind, PieceType::None);
+  const PieceType arriving = is_promote(move) && is_promotable(kind) ? promote(kind) : kind;
+  replace_piece_board(b, to_bb, PieceType::None, arriving);
 }
 
 }  // namespace komaban

@@ -16,11 +16,11 @@ void move_to_hand(Board& b, Square t);
 // of range, after the capture.
 void execute_move(Board& b, Move m);
 
-// The same for a board move whose moving piece's kind the caller knows: the
-// first piece board holding the from square, and a from square other than
-// the to square (a capture on the to square would change it). Spares the
-// search for the kind.
-void execute_board_move(Board& b, Move m, PieceType kind);
+// The same for a generated board move of colour c (Black or White) whose
+// moving piece's kind the caller knows, so that it need not be searched for:
+// the move's from square holds a piece of that kind and colour, its to square
+// is a playing square without a piece of colour c.
+void execute_board_move(Board& b, Move m, PieceType kind, Color c);
 
 }  // namespace komaban
 

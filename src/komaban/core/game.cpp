@@ -39,7 +39,7 @@ void play_random(Game& g, Rng& rng, MoveSampler& sampler) {
     if (drawn.kind == PieceType::None)
       execute_move(g.board, drawn.move);
     else
-      execute_board_move(g.board, drawn.move, drawn.kind);
+      execute_board_move(g.board, drawn.move, drawn.kind, g.turn);
     ++g.move_number;
     g.turn = ~g.turn;
     if (g.move_number >= MOVE_LIMIT) {

@@ -143,6 +143,25 @@ constexpr Bitboard slide_reach(int c, int k, int s) {
   return reach;
 }
 
+// The four slides of a Rook or Dragon (diagonal false) or of a Bichop or
+// Horse (diagonal true), without a branch on the kind: the diagonal
+// directions are the orthogonal ones plus one, with the same signs.
+inline Bitboard four_slides(bool diagonal, Square s, Bitboard blockers) {
+  static_assert(DIRECTION_OFFSET[0] > 0 && DIRECTION_OFFSET[1] > 0 && DIRECTION_OFFSET[6] > 0 &&
+                DIRECTION_OFFSET[7] > 0 && DIRECTION_OFFSET[2] < 0 && DIRECTION_OFFSET[3] < 0 &&
+                DIRECTION_OFFSET[4] < 0 && DIRECTION_OFFSET[5] < 0);
+  const int d = diagonal;
+  auto up = [&](int dir) {
+    const Bitboard ray = RAY[dir][s];
+    return ray & ~RAY[dir][lowest_square((ray & blockers) | square_bb(127))];
+  };
+  auto down = [&](int dir) {
+    const Bitboard ray = RAY[dir][s];
+    return ray & ~RAY[dir][highest_square((ray & blockers) | square_bb(0))];
+  };
+  return up(0 + d) | down(2 + d) | down(4 + d) | up(6 + d);
+}
+
 // Rows 1 to 9 of every column that holds one of the pawns: each pawn is
 // spread over its whole column (indices 11 apart) by doubling shifts, then
 // cut to rows 1 to 9.
@@ -158,17 +177,16 @@ constexpr Bitboard pawn_columns(Bitboard pawns) {
   return columns & ROWS_1_TO_9;
 }
 
-// The i-th lowest square of a set with more than i squares.
+// The i-th lowest square of a set with more than i squares. The half is
+// chosen without a branch; the walk within it is short for small sets.
 inline Square nth_square(Bitboard b, std::size_t i) {
-  std::uint64_t word = high_word(b);
-  unsigned base = 0;
-  if (const auto high_count = std::size_t(std::popcount(word)); i >= high_count) {
-    i -= high_count;
-    word = low_word(b);
-    base = 64;
-  }
+  const std::uint64_t high = high_word(b);
+  const auto high_count = std::size_t(std::popcount(high));
+  const bool in_low = i >= high_count;
+  std::uint64_t word = in_low ? low_word(b) : high;
+  i -= in_low ? high_count : 0;
   for (; i; --i) word &= ~(std::uint64_t(1) << 63 >> std::countl_zero(word));
-  return Square(base + unsigned(std::countl_zero(word)));
+  return Square(64 * unsigned(in_low) + unsigned(std::countl_zero(word)));
 }
 
 // The mover's side of the board. Colour boards are disjoint, so every mover's

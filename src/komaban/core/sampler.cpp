@@ -144,11 +144,10 @@ void MoveSampler::prepare(const Board& b, Color color) {
   // Straight-line code per group: the kinds are constants.
   step_weight_ = 0;
   [&]<std::size_t... G>(std::index_sequence<G...>) {
-    ((step_weights_[G] =
-          std::uint16_t(unsigned(popcount(union_of(b.piece_boards, STEP_GROUPS[G].kinds) & own_ &
-                                          GROUP_REGION[c_][G])) *
-                        STEP_GROUPS[G].steps),
-      step_weight_ += step_weights_[G]),
+    ((step_weight_ += unsigned(popcount(union_of(b.piece_boards, STEP_GROUPS[G].kinds) & own_ &
+                                        GROUP_REGION[c_][G])) *
+                      STEP_GROUPS[G].steps,
+      step_ends_[G] = std::uint16_t(step_weight_)),
      ...);
   }(std::make_index_sequence<STEP_GROUP_NB>());
 
@@ -170,7 +169,7 @@ void MoveSampler::prepare(const Board& b, Color color) {
   });
 
   runs_.clear();
-  if (!is_player(color) || b.hand.holds_any(color)) add_drop_runs(b, color, runs_);
+  add_drop_runs(b, color, runs_);
   for_each_square(b.piece_boards[index(PieceType::Lance)] & own_, [&](Square from) {
     const Bitboard targets = slide_targets<PieceType::Lance>(c_, from, blockers_) & ~own_;
     runs_.add(targets, make_board_move(from, 0), PieceType::Lance);
@@ -180,8 +179,10 @@ void MoveSampler::prepare(const Board& b, Color color) {
 }
 
 void MoveSampler::learn(Slider& s) const {
-  s.plain = slide_targets(s.kind, c_, s.from, blockers_) & ~own_;
-  s.promoting = !is_promotable(s.kind) ? 0 : contains(zone_, s.from) ? s.plain : s.plain & zone_;
+  const bool diagonal = s.kind == PieceType::Bichop || s.kind == PieceType::Horse;
+  s.plain = four_slides(diagonal, s.from, blockers_) & ~own_;
+  const Bitboard promoting = contains(zone_, s.from) ? s.plain : s.plain & zone_;
+  s.promoting = is_promotable(s.kind) ? promoting : 0;
   s.plain_count = std::uint8_t(popcount(s.plain));
   s.count = std::uint8_t(s.plain_count + popcount(s.promoting));
   s.known = true;
@@ -197,8 +198,10 @@ void MoveSampler::shrink_all() {
 MoveSampler::Candidate MoveSampler::candidate(std::uint32_t i) {
   last_slider_ = nullptr;
   if (i < step_weight_) {
+    // The group by comparisons with the groups' ends, without a branch.
     int g = 0;
-    while (i >= step_weights_[g]) i -= step_weights_[g++];
+    for (int k = 0; k + 1 < STEP_GROUP_NB; ++k) g += i >= step_ends_[k];
+    if (g) i -= step_ends_[g - 1];
     const StepGroup& group = STEP_GROUPS[g];
     const unsigned piece = (i * group.reciprocal) >> 16;
     const auto& boards = board_->piece_boards;

@@ -88,7 +88,8 @@ class MoveSampler {
   const Board* board_ = nullptr;
   int c_ = 0;
   Bitboard own_ = 0, open_ = 0, blockers_ = 0, zone_ = 0;
-  std::array<std::uint16_t, STEP_GROUP_NB> step_weights_{};
+  // Candidates of the step groups up to and including each.
+  std::array<std::uint16_t, STEP_GROUP_NB> step_ends_{};
   std::uint32_t step_weight_ = 0;
   std::array<Slider, 128> sliders_;
   int slider_count_ = 0;
