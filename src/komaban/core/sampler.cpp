@@ -144,9 +144,8 @@ void MoveSampler::prepare(const Board& b, Color color) {
   // Straight-line code per group: the kinds are constants.
   step_weight_ = 0;
   [&]<std::size_t... G>(std::index_sequence<G...>) {
-    ((step_weight_ += unsigned(popcount(union_of(b.piece_boards, STEP_GROUPS[G].kinds) & own_ &
-                                        GROUP_REGION[c_][G])) *
-                      STEP_GROUPS[G].steps,
+    ((step_pieces_[G] = union_of(b.piece_boards, STEP_GROUPS[G].kinds) & own_ & GROUP_REGION[c_][G],
+      step_weight_ += unsigned(popcount(step_pieces_[G])) * STEP_GROUPS[G].steps,
       step_ends_[G] = std::uint16_t(step_weight_)),
      ...);
   }(std::make_index_sequence<STEP_GROUP_NB>());
@@ -205,8 +204,7 @@ MoveSampler::Candidate MoveSampler::candidate(std::uint32_t i) {
     const StepGroup& group = STEP_GROUPS[g];
     const unsigned piece = (i * group.reciprocal) >> 16;
     const auto& boards = board_->piece_boards;
-    const Square from =
-        nth_square(union_of(boards, group.kinds) & own_ & GROUP_REGION[c_][g], piece);
+    const Square from = nth_square(step_pieces_[g], piece);
     unsigned kinds = group.kinds;
     while (!contains(boards[std::countr_zero(kinds)], from)) kinds &= kinds - 1;
     const auto kind = PieceType(std::countr_zero(kinds));

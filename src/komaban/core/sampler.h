@@ -88,6 +88,7 @@ class MoveSampler {
   const Board* board_ = nullptr;
   int c_ = 0;
   Bitboard own_ = 0, open_ = 0, blockers_ = 0, zone_ = 0;
+  std::array<Bitboard, STEP_GROUP_NB> step_pieces_{};
   // Candidates of the step groups up to and including each.
   std::array<std::uint16_t, STEP_GROUP_NB> step_ends_{};
   std::uint32_t step_weight_ = 0;
