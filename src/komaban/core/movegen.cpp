@@ -40,16 +40,6 @@ inline Bitboard union_of(const std::array<Bitboard, PIECE_TYPE_NB>& boards) {
   }(std::make_index_sequence<PIECE_TYPE_NB>());
 }
 
-// Every square moved by a fixed index offset; squares leaving the 128 bits
-// vanish, as landings below index 0 or above 127 do.
-template <int Offset>
-constexpr Bitboard shift(Bitboard b) {
-  if constexpr (Offset > 0)
-    return b >> Offset;
-  else
-    return b << -Offset;
-}
-
 // Calls visit(targets, base) for every non-empty run of board moves, in list
 // order; a run stands for base | (t << 7) for each t in targets, ascending.
 template <class Visit>

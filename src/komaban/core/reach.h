@@ -77,6 +77,33 @@ inline constexpr auto STEP_TARGETS = [] {
   return steps;
 }();
 
+// Every square moved by a fixed index offset; squares leaving the 128 bits
+// vanish, as landings below index 0 or above 127 do.
+template <int Offset>
+constexpr Bitboard shift(Bitboard b) {
+  if constexpr (Offset > 0)
+    return b >> Offset;
+  else
+    return b << -Offset;
+}
+
+// The squares that any of the lances, all moving by Step (+11 for Black,
+// -11 for White), reach up to and including the first blocker: all of them
+// at once, by an occluded fill over empty playing squares (three doublings,
+// seven squares) and one step more, eight squares as a ray. Two lances of
+// one column never share a square: the one behind stops at the other.
+template <int Step>
+constexpr Bitboard lance_targets(Bitboard lances, Bitboard blockers) {
+  Bitboard reached = lances;
+  Bitboard empty = masks::PLAYING & ~blockers;
+  reached |= empty & shift<Step>(reached);
+  empty &= shift<Step>(empty);
+  reached |= empty & shift<2 * Step>(reached);
+  empty &= shift<2 * Step>(empty);
+  reached |= empty & shift<4 * Step>(reached);
+  return shift<Step>(reached) & masks::PLAYING;
+}
+
 // Squares of a slide from s in Black's direction D up to and including the
 // first blocker. The first blocker is found without a branch: a sentinel
 // square beyond every ray (127 upwards, 0 downwards; rays hold only playing

@@ -169,12 +169,16 @@ void MoveSampler::prepare(const Board& b, Color color) {
 
   runs_.clear();
   add_drop_runs(b, color, runs_);
-  for_each_square(b.piece_boards[index(PieceType::Lance)] & own_, [&](Square from) {
-    const Bitboard targets = slide_targets<PieceType::Lance>(c_, from, blockers_) & ~own_;
-    runs_.add(targets, make_board_move(from, 0), PieceType::Lance);
-    runs_.add(contains(zone_, from) ? targets : targets & zone_, make_board_move(from, 0, true),
-              PieceType::Lance);
-  });
+
+  // Lances only move forward, so a lance in the zone has all its targets in
+  // the zone: the promoting targets are the targets in the zone.
+  lances_ = b.piece_boards[index(PieceType::Lance)] & own_;
+  lance_plain_ = (c_ ? lance_targets<-FILE_NB>(lances_, blockers_)
+                     : lance_targets<FILE_NB>(lances_, blockers_)) &
+                 ~own_;
+  lance_promoting_ = lance_plain_ & zone_;
+  lance_plain_count_ = std::uint32_t(popcount(lance_plain_));
+  lance_weight_ = lance_plain_count_ + std::uint32_t(popcount(lance_promoting_));
 }
 
 void MoveSampler::learn(Slider& s) const {
@@ -216,8 +220,19 @@ MoveSampler::Candidate MoveSampler::candidate(std::uint32_t i) {
   }
   i -= step_weight_;
   if (i >= slide_weight_) {
-    const MoveRuns::Entry entry = runs_.entry(i - slide_weight_);
-    return {entry.move, entry.kind, true};
+    i -= slide_weight_;
+    if (i >= lance_weight_) {
+      const MoveRuns::Entry entry = runs_.entry(i - lance_weight_);
+      return {entry.move, entry.kind, true};
+    }
+    // The lance that reached the target is the first one behind it.
+    const bool promoting = i >= lance_plain_count_;
+    const Square to = promoting ? nth_square(lance_promoting_, i - lance_plain_count_)
+                                : nth_square(lance_plain_, i);
+    const int back = c_ ? FILE_NB : -FILE_NB;
+    auto from = Square(to + back);
+    while (!contains(lances_, from)) from = Square(from + back);
+    return {make_board_move(from, to, promoting), PieceType::Lance, true};
   }
   Slider* s = sliders_.data();
   while (i >= s->weight) i -= (s++)->weight;

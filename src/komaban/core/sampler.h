@@ -30,7 +30,8 @@ namespace komaban {
 //     once one of the others has been drawn the piece's count shrinks to its
 //     moves. Shrinking to exactly the piece's moves keeps every entry's
 //     chance equal to every other's, draw by draw.
-//   Lance slides and drops: exact runs of targets, every candidate a move.
+//   Lance slides, the targets of all lances at once, and drops, a run of
+//     targets per held label: exact, every candidate a move.
 //
 // After MAX_REJECTIONS rejections in a row the draw falls back to the exact
 // bag (each entry is still equally likely, whether the fallback comes or not).
@@ -57,7 +58,7 @@ class MoveSampler {
   // shrink_all() shrinks every slide piece's count to its moves.
   void prepare(const Board& b, Color c);
   std::uint32_t weight() const {
-    return step_weight_ + slide_weight_ + std::uint32_t(runs_.size());
+    return step_weight_ + slide_weight_ + lance_weight_ + std::uint32_t(runs_.size());
   }
   Candidate candidate(std::uint32_t i);
   void shrink_all();
@@ -96,7 +97,10 @@ class MoveSampler {
   int slider_count_ = 0;
   std::uint32_t slide_weight_ = 0;
   Slider* last_slider_ = nullptr;  // the slider of the last candidate drawn
-  MoveRuns runs_;                  // Lance slides and drops
+  // All the mover's lances' targets, plain then promoting.
+  Bitboard lances_ = 0, lance_plain_ = 0, lance_promoting_ = 0;
+  std::uint32_t lance_plain_count_ = 0, lance_weight_ = 0;
+  MoveRuns runs_;  // drops
   MoveBag bag_;
 };
 
