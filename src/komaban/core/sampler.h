@@ -18,11 +18,12 @@ namespace komaban {
 // candidate uniformly; if it stands for nothing, the draw is repeated, so
 // every entry comes out with the same chance. Three sorts of candidates:
 //
-//   steps and jumps, per kind: each piece of the mover times the kind's
-//     directions, and per promotable step kind the same again, promoting, for
-//     the pieces that can stand in or step into the zone. Accepted when the
-//     landing is a playing square without a mover's piece (and, promoting,
-//     the piece or its landing is in the zone).
+//   steps and jumps, per group of kinds with as many directions: each piece
+//     of the mover times the directions, and per promotable step kind the
+//     same again, promoting, for the pieces that can stand in or step into
+//     the zone. Accepted when the landing is a playing square without a
+//     mover's piece (and, promoting, the piece or its landing is in the
+//     zone). Steps are most of the list and cost only a count per group.
 //   Rook, Bichop, Dragon and Horse slides, per piece: the squares its rays
 //     reach on an empty board, plus (Rook, Bichop) those in the zone again,
 //     all again from the zone. The first draw landing on such a piece works
