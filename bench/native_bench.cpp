@@ -57,7 +57,7 @@ volatile std::size_t sink;
 int main(int argc, char** argv) {
   const bool machine = argc > 1 && std::strcmp(argv[1], "--machine") == 0;
   auto list = std::make_unique<MoveList>();
-  auto runs = std::make_unique<MoveBag>();
+  auto sampler = std::make_unique<MoveSampler>();
   Rng rng(
       {0x243f6a8885a308d3ULL, 0x13198a2e03707344ULL, 0xa4093822299f31d0ULL, 0x082efa98ec4e6c89ULL});
 
@@ -91,7 +91,7 @@ int main(int argc, char** argv) {
     plies = 0;
     for (long i = 0; i < GAMES; ++i) {
       Game g;
-      play_random(g, rng, *runs);
+      play_random(g, rng, *sampler);
       plies += g.move_number - 1;
     }
   });

@@ -1,7 +1,7 @@
 // Native checks of the core, built with AddressSanitizer and UBSan by
-// tests/test_native_core.py: the constant tables, the move bag against the
-// move list, position invariants under play, and readers and execution fed
-// arbitrary input. Exits non-zero with a message on the first failure.
+// tests/test_native_core.py: the constant tables, the move bag and the move
+// sampler against the move list, position invariants under play, and readers
+// and execution fed arbitrary input. Exits non-zero with a message on the first failure.
 
 #include <algorithm>
 #include <cstdio>
@@ -14,6 +14,7 @@
 #include "komaban/core/game.h"
 #include "komaban/core/move.h"
 #include "komaban/core/movegen.h"
+#include "komaban/core/sampler.h"
 #include "komaban/core/sfen.h"
 
 using namespace komaban;
@@ -82,6 +83,63 @@ void check_bag(const Board& b, Color c, MoveList& list, MoveBag& bag) {
   check(from_list == from_bag, "bag holds the list's moves");
 }
 
+// The sampler's candidates, enumerated one by one: the accepted ones are
+// exactly the list's moves, each as often as listed, both with the slide
+// pieces' first counts and with every count shrunk to the piece's moves; each
+// names the kind standing on its from square. A fault here skews the draw.
+void check_sampler(const Board& b, Color c, MoveList& list, MoveSampler& sampler) {
+  generate_moves(b, c, list);
+  std::vector<Move> expected(list.begin(), list.end()), accepted;
+  std::sort(expected.begin(), expected.end());
+  sampler.prepare(b, c);
+  for (int pass = 0; pass < 2; ++pass) {
+    if (pass) sampler.shrink_all();
+    check(sampler.weight() <= 65536, "sampler weight fits a 16-bit draw", int(sampler.weight()));
+    accepted.clear();
+    for (std::uint32_t i = 0; i < sampler.weight(); ++i) {
+      const MoveSampler::Candidate candidate = sampler.candidate(i);
+      if (!candidate.accepted) continue;
+      accepted.push_back(candidate.move);
+      if (candidate.kind != PieceType::None)
+        check(!is_drop(candidate.move) &&
+                  piece_type_at(b, from_square(candidate.move)) == candidate.kind,
+              "sampler names the moving kind", candidate.move);
+    }
+    std::sort(accepted.begin(), accepted.end());
+    check(accepted == expected, "sampler accepts exactly the list's moves", pass);
+  }
+}
+
+// Boards of the odd kinds Python can build: every kind of both colours on
+// every row, last rows included, and hand counts that wrapped around.
+Board odd_board(Rng& rng) {
+  Board b;
+  for (int n = 0; n < 24; ++n)
+    place_piece(b, make_square(1 + rng.uniform(8), 1 + rng.uniform(8)),
+                PieceType(1 + rng.uniform(13)), Color(rng.uniform(1)));
+  constexpr std::uint8_t COUNTS[] = {0, 1, 255};  // 256 wraps to 0
+  for (auto& count : b.hand.counts) count = COUNTS[rng.uniform(2)];
+  return b;
+}
+
+// A draw from the sampler: a listed move (generate_moves' list in list), or
+// none only when nothing is listed; executed with its kind known, it does
+// what execute_move does.
+void check_draw(const Board& b, Color c, const MoveList& list, MoveSampler& sampler, Rng& rng) {
+  MoveSampler::Candidate drawn;
+  if (!sampler.draw(b, c, rng, drawn)) {
+    check(list.size == 0, "no draw only without moves");
+    return;
+  }
+  check(std::find(list.begin(), list.end(), drawn.move) != list.end(), "a drawn move is listed",
+        drawn.move);
+  if (drawn.kind == PieceType::None) return;
+  Board known = b, searched = b;
+  execute_board_move(known, drawn.move, drawn.kind, c);
+  execute_move(searched, drawn.move);
+  check(known == searched, "execution with the kind known matches", drawn.move);
+}
+
 // Move execution step by step, every piece board rewritten with a set or a
 // clear by kind: the reference for execute_move, which touches only the
 // boards that change.
@@ -144,6 +202,8 @@ int main() {
   Rng rng({1, 2, 3, 4});
   auto list = std::make_unique<MoveList>();
   auto bag = std::make_unique<MoveBag>();
+  auto sampler = std::make_unique<MoveSampler>();
+  long sampled_positions = 0;
 
   // Uniform draws stay in range and fill small ranges evenly.
   for (const std::uint16_t max : {0, 1, 2, 6, 29, 100, 65534, 65535}) {
@@ -158,15 +218,24 @@ int main() {
       for (const int n : seen) check(n > 1700 && n < 2300, "uniform draw even", n);
   }
 
-  // Random games: invariants after every move, bag against list, text round trips.
-  for (int game = 0; game < 300; ++game) {
+  // Random games: invariants after every move, bag and sampler against
+  // list, text round trips.
+  for (int game = 0; game < 600; ++game) {
     Game g;
     while (!game_outcome(g).finished) {
       check_bag(g.board, g.turn, *list, *bag);
+      check_sampler(g.board, g.turn, *list, *sampler);
+      ++sampled_positions;
       for (const Move m : *list)
         check(read_move_text(move_text(m)) == m, "move text round trip", m);
       if (!list->size) break;
-      play(g, list->moves[rng.uniform(std::uint16_t(list->size - 1))]);
+      Move m = list->moves[rng.uniform(std::uint16_t(list->size - 1))];
+      if (game % 2) {  // every other game draws with the sampler
+        check_draw(g.board, g.turn, *list, *sampler, rng);
+        MoveSampler::Candidate drawn;
+        if (sampler->draw(g.board, g.turn, rng, drawn)) m = drawn.move;
+      }
+      play(g, m);
       check_invariants(g.board);
       Board rebuilt = read_position(write_board_field(g.board));
       rebuilt.hand = g.board.hand;
@@ -185,9 +254,20 @@ int main() {
       b.hand.pieces[rng.uniform(15)] = {color_from_byte(std::uint8_t(rng.next())),
                                         PieceType(rng.uniform(14))};
     for (const Color c : {Color::Black, Color::White, Color::None, Color::ColorNumber}) {
+      bool failed = false;
       try {
         check_bag(b, c, *list, *bag);
       } catch (const Panic&) {
+        failed = true;
+      }
+      if (!is_player(c)) continue;
+      try {
+        check_sampler(b, c, *list, *sampler);
+        ++sampled_positions;
+        check(!failed, "sampler fails where the list does");
+        check_draw(b, c, *list, *sampler, rng);
+      } catch (const Panic&) {
+        check(failed, "sampler fails only where the list does");
       }
     }
     for (int n = 0; n < 4; ++n) {
@@ -210,6 +290,18 @@ int main() {
       (void)king_outcome(b);
     }
   }
+
+  // Odd boards, both colours to move, and draws from them: a drawn move is a
+  // listed one, and no draw means no listed move.
+  for (int round = 0; round < 5000; ++round) {
+    const Board b = odd_board(rng);
+    for (const Color c : {Color::Black, Color::White}) {
+      check_sampler(b, c, *list, *sampler);
+      ++sampled_positions;
+      check_draw(b, c, *list, *sampler, rng);
+    }
+  }
+  check(sampled_positions >= 100000, "sampler checked on enough positions", int(sampled_positions));
 
   // Readers take any bytes.
   for (int round = 0; round < 20000; ++round) {

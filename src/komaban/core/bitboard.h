@@ -36,21 +36,23 @@ constexpr int popcount(Bitboard b) {
 }
 
 // Lowest square index of a non-empty set. Both halves are scanned and one
-// result picked, so that the choice compiles to a conditional move; the
+// result picked by a mask, so that the choice never becomes a branch; the
 // extra bit keeps each scan defined without changing a non-zero half's answer.
 constexpr Square lowest_square(Bitboard b) {
   const std::uint64_t high = high_word(b);
-  const int in_high = std::countl_zero(high | 1);
-  const int in_low = 64 + std::countl_zero(low_word(b) | 1);
-  return Square(high ? in_high : in_low);
+  const unsigned in_high = unsigned(std::countl_zero(high | 1));
+  const unsigned in_low = 64 + unsigned(std::countl_zero(low_word(b) | 1));
+  const unsigned pick_high = 0u - unsigned(high != 0);
+  return Square(in_low ^ ((in_low ^ in_high) & pick_high));
 }
 
 // Highest square index of a non-empty set.
 constexpr Square highest_square(Bitboard b) {
   const std::uint64_t low = low_word(b);
-  const int in_low = 127 - std::countr_zero(low | std::uint64_t(1) << 63);
-  const int in_high = 63 - std::countr_zero(high_word(b) | std::uint64_t(1) << 63);
-  return Square(low ? in_low : in_high);
+  const unsigned in_low = 127 - unsigned(std::countr_zero(low | std::uint64_t(1) << 63));
+  const unsigned in_high = 63 - unsigned(std::countr_zero(high_word(b) | std::uint64_t(1) << 63));
+  const unsigned pick_low = 0u - unsigned(low != 0);
+  return Square(in_high ^ ((in_high ^ in_low) & pick_low));
 }
 
 // Calls f(square) for every square of b, lowest index first, a 64-bit half

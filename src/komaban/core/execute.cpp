@@ -14,6 +14,25 @@ void move_to_hand(Board& b, Square t) {
   b.hand.add_to_slot(base == PieceType::None ? 0 : Hand::slot(receiver, base), 1);
 }
 
+namespace {
+
+// The board move's second half, after any capture: lifts whatever stands on
+// from (kind is the kind found there) and places it on to with its colour.
+void lift_and_place(Board& b, Square from, Square to, PieceType kind, bool promote_flag) {
+  const Bitboard from_bb = square_bb(from);
+  const Bitboard to_bb = square_bb(to);
+  const bool was_occupied = b.occupied & from_bb;
+  const bool was_black = b.color_boards[0] & from_bb;
+  set_color_boards(b, from_bb, Color::None);
+  replace_piece_board(b, from_bb, kind, PieceType::None);
+  b.occupied = (b.occupied & ~from_bb) | to_bb;
+  set_color_boards(b, to_bb, was_black ? Color::Black : was_occupied ? Color::White : Color::None);
+  const PieceType arriving = promote_flag && is_promotable(kind) ? promote(kind) : kind;
+  replace_piece_board(b, to_bb, piece_type_at(b, to), arriving);
+}
+
+}  // namespace
+
 void execute_move(Board& b, Move move) {
   const Square to = to_square(move);
   const Bitboard to_bb = square_bb(to);
@@ -33,17 +52,22 @@ void execute_move(Board& b, Move move) {
     return;
   }
 
-  const Square from = from_square(move);
-  const Bitboard from_bb = square_bb(from);
-  const PieceType kind = piece_type_at(b, from);
-  const bool was_occupied = b.occupied & from_bb;
-  const bool was_black = b.color_boards[0] & from_bb;
-  set_color_boards(b, from_bb, Color::None);
-  replace_piece_board(b, from_bb, kind, PieceType::None);
+  lift_and_place(b, from_square(move), to, piece_type_at(b, from_square(move)), is_promote(move));
+}
+
+void execute_board_move(Board& b, Move move, PieceType kind, Color c) {
+  const Square to = to_square(move);
+  const Bitboard from_bb = square_bb(from_square(move));
+  const Bitboard to_bb = square_bb(to);
+  if (b.occupied & to_bb) move_to_hand(b, to);
+  // A playing square without a piece is in the empty board and no other, so
+  // after the capture the to square is known to read as empty.
+  const int mover = index(c);
   b.occupied = (b.occupied & ~from_bb) | to_bb;
-  set_color_boards(b, to_bb, was_black ? Color::Black : was_occupied ? Color::White : Color::None);
+  b.color_boards[mover] = (b.color_boards[mover] & ~from_bb) | to_bb;
+  replace_piece_board(b, from_bb, kind, PieceType::None);
   const PieceType arriving = is_promote(move) && is_promotable(kind) ? promote(kind) : kind;
-  replace_piece_board(b, to_bb, piece_type_at(b, to), arriving);
+  replace_piece_board(b, to_bb, PieceType::None, arriving);
 }
 
 }  // namespace komaban

@@ -16,6 +16,12 @@ void move_to_hand(Board& b, Square t);
 // of range, after the capture.
 void execute_move(Board& b, Move m);
 
+// The same for a generated board move of colour c (Black or White) whose
+// moving piece's kind the caller knows, so that it need not be searched for:
+// the move's from square holds a piece of that kind and colour, its to square
+// is a playing square without a piece of colour c.
+void execute_board_move(Board& b, Move m, PieceType kind, Color c);
+
 }  // namespace komaban
 
 #endif

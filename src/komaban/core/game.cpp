@@ -28,15 +28,20 @@ void input_turn(Game& g, std::string_view text) {
   g.turn = first == 'b' ? Color::Black : first == 'w' ? Color::White : Color::None;
 }
 
-void play_random(Game& g, Rng& rng, MoveBag& moves) {
+void play_random(Game& g, Rng& rng, MoveSampler& sampler) {
   if (game_outcome(g).finished) return;
   for (;;) {
-    moves.generate(g.board, g.turn);
-    if (moves.size() == 0) {
+    MoveSampler::Candidate drawn;
+    if (!sampler.draw(g.board, g.turn, rng, drawn)) {
       g.winner = ~g.turn;
       return;
     }
-    play(g, moves[rng.uniform(std::uint16_t(moves.size() - 1))]);
+    if (drawn.kind == PieceType::None)
+      execute_move(g.board, drawn.move);
+    else
+      execute_board_move(g.board, drawn.move, drawn.kind, g.turn);
+    ++g.move_number;
+    g.turn = ~g.turn;
     if (g.move_number >= MOVE_LIMIT) {
       g.winner = Color::None;
       return;

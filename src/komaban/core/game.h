@@ -8,6 +8,7 @@
 #include "komaban/core/movegen.h"
 #include "komaban/core/position.h"
 #include "komaban/core/random.h"
+#include "komaban/core/sampler.h"
 
 namespace komaban {
 
@@ -38,9 +39,10 @@ void input_turn(Game& g, std::string_view text);
 
 // Plays uniformly random moves until the game is over and records the winner
 // when a move of this call ended it. A side to move without any move loses:
-// the game stops there with the opponent as winner. moves is scratch space,
-// reused for every move.
-void play_random(Game& g, Rng& rng, MoveBag& moves);
+// the game stops there with the opponent as winner. Each move is drawn with
+// the same chance as an index into the move list (see MoveSampler); sampler
+// is scratch space, reused for every move.
+void play_random(Game& g, Rng& rng, MoveSampler& sampler);
 
 }  // namespace komaban
 

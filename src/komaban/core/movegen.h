@@ -29,48 +29,69 @@ struct MoveList {
 // hand label whose owner is neither.
 void generate_moves(const Board& b, Color c, MoveList& list);
 
-// The same moves as an unordered bag, for drawing one uniformly: every move
-// of the list appears exactly once (as often as in the list), in another
-// order. Step and jump moves are gathered for all pieces of a direction at
-// once by shifting whole bitboards; only slides are walked piece by piece.
-// A uniform index into the bag picks each move of the list with the same
-// chance as a uniform index into the list, at a fraction of the cost.
-class MoveBag {
+// Moves grouped in runs, each a set of target squares sharing the rest of
+// the move: a compact, unordered list that can still be indexed.
+class MoveRuns {
  public:
-  // Throws Panic as generate_moves does.
-  void generate(const Board& b, Color c);
-  std::size_t size() const { return move_count_; }
-  // Move i of the bag, i < size().
-  Move operator[](std::size_t i) const;
+  struct Entry {
+    Move move;
+    // The moving piece's kind when the run knows it; None for drops and
+    // runs of several kinds.
+    PieceType kind;
+  };
 
- private:
+  void clear() { size_ = move_count_ = 0; }
+  std::size_t size() const { return move_count_; }
+  // Move i, i < size().
+  Move operator[](std::size_t i) const { return entry(i).move; }
+  Entry entry(std::size_t i) const;
+
   // Moves base | (t << 7) | (t - offset) for every t in targets; an offset
   // of 0 means that base holds the from square (slides) or the dropped piece.
+  void add(Bitboard targets, Move base, PieceType kind = PieceType::None, int offset = 0) {
+    if (!targets) return;
+    move_count_ += std::size_t(popcount(targets));
+    runs_[size_++] = {targets, std::uint32_t(move_count_), base, std::int8_t(offset), kind};
+  }
+
+ private:
   // end is the number of moves in this run and all runs before it.
   struct Run {
     Bitboard targets;
     std::uint32_t end;
     Move base;
     std::int8_t offset;
+    PieceType kind;
   };
   // 10 step and jump directions with a plain and a promoting run each, two
   // runs per sliding piece, one per hand label.
   static constexpr std::size_t CAPACITY = 10 * 2 + 128 * 2 + 8;
-
-  void add(Bitboard targets, Move base, int offset) {
-    if (!targets) return;
-    move_count_ += std::size_t(popcount(targets));
-    runs_[size_++] = {targets, std::uint32_t(move_count_), base, std::int8_t(offset)};
-  }
 
   std::array<Run, CAPACITY> runs_;
   std::size_t size_ = 0;
   std::size_t move_count_ = 0;
 };
 
+// Adds the slide moves of colour c, a plain and a promoting run per piece.
+void add_slide_runs(const Board& b, Color c, MoveRuns& runs);
+// Adds a drop run per kind held by colour c. Throws Panic as generate_moves
+// does.
+void add_drop_runs(const Board& b, Color c, MoveRuns& runs);
+
+// The same moves as generate_moves, unordered: every move of the list
+// appears exactly once (as often as in the list), in another order. Step
+// and jump moves are gathered for all pieces of a direction at once by
+// shifting whole bitboards; only slides are walked piece by piece. A uniform
+// index into the bag picks each move of the list with the same chance as a
+// uniform index into the list.
+class MoveBag : public MoveRuns {
+ public:
+  // Throws Panic as generate_moves does.
+  void generate(const Board& b, Color c);
+};
+
 // Per-thread scratch space for callers that need it transiently.
 MoveList& scratch_move_list();
-MoveBag& scratch_move_bag();
 
 }  // namespace komaban
 

@@ -115,7 +115,7 @@ PyObject* random_play(PyObject* self, PyObject*) {
   return guarded([&] {
     ExclusiveBorrow borrow(self_of(self)->borrow);
     Game& g = self_of(self)->value;
-    play_random(g, thread_rng(), scratch_move_bag());
+    play_random(g, thread_rng(), scratch_move_sampler());
     return wrap<GameClass>(g);
   });
 }
