@@ -100,6 +100,10 @@ def play_five(queue):
     queue.put([(g.move_number, str(g.board)) for g in (Game().random_play() for _ in range(5))])
 
 
+# Other tests may leave idle threads behind (thread pools, a Dask cluster);
+# the children here take no lock, so the interpreter's warning about forking
+# a multi-threaded process does not apply.
+@pytest.mark.filterwarnings("ignore:This process .* is multi-threaded:DeprecationWarning")
 def test_forked_processes_play_different_games():
     Game().random_play()  # the parent's generator exists before the fork
     context = multiprocessing.get_context("fork")
