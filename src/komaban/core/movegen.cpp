@@ -31,15 +31,6 @@ constexpr std::uint16_t PROMOTABLE_KINDS = [] {
   return kinds;
 }();
 
-// The union of the boards of the kinds in a compile-time mask: straight-line
-// code, no loop over the kinds.
-template <std::uint16_t Kinds>
-inline Bitboard union_of(const std::array<Bitboard, PIECE_TYPE_NB>& boards) {
-  return [&]<std::size_t... K>(std::index_sequence<K...>) {
-    return ((Kinds >> K & 1 ? boards[K] : Bitboard(0)) | ...);
-  }(std::make_index_sequence<PIECE_TYPE_NB>());
-}
-
 // Calls visit(targets, base) for every non-empty run of board moves, in list
 // order; a run stands for base | (t << 7) for each t in targets, ascending.
 template <class Visit>

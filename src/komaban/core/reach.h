@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstddef>
+#include <utility>
 
 #include "komaban/core/move.h"
 #include "komaban/core/panic.h"
@@ -202,6 +203,15 @@ constexpr Bitboard pawn_columns(Bitboard pawns) {
   for (int distance = 11; distance < 128; distance *= 2) columns |= columns >> distance;
   for (int distance = 11; distance < 128; distance *= 2) columns |= columns << distance;
   return columns & ROWS_1_TO_9;
+}
+
+// The union of the boards of the kinds in a compile-time mask: straight-line
+// code, no loop over the kinds.
+template <std::uint16_t Kinds>
+inline Bitboard union_of(const std::array<Bitboard, PIECE_TYPE_NB>& boards) {
+  return [&]<std::size_t... K>(std::index_sequence<K...>) {
+    return ((Kinds >> K & 1 ? boards[K] : Bitboard(0)) | ...);
+  }(std::make_index_sequence<PIECE_TYPE_NB>());
 }
 
 // The i-th lowest square of a set with more than i squares. The half is

@@ -106,13 +106,6 @@ constexpr auto GROUP_REGION = [] {
   return region;
 }();
 
-// The union of the boards of the kinds in a mask.
-inline Bitboard union_of(const std::array<Bitboard, PIECE_TYPE_NB>& boards, unsigned kinds) {
-  Bitboard u = 0;
-  for (; kinds; kinds &= kinds - 1) u |= boards[std::countr_zero(kinds)];
-  return u;
-}
-
 // Candidates of a Rook, Bichop, Dragon or Horse of colour c on s: the
 // squares its rays reach, plus those in the zone (all of them from the zone)
 // again for a promotable kind. At most 2 x 16.
@@ -144,7 +137,7 @@ void MoveSampler::prepare(const Board& b, Color color) {
   // Straight-line code per group: the kinds are constants.
   step_weight_ = 0;
   [&]<std::size_t... G>(std::index_sequence<G...>) {
-    ((step_pieces_[G] = union_of(b.piece_boards, STEP_GROUPS[G].kinds) & own_ & GROUP_REGION[c_][G],
+    ((step_pieces_[G] = union_of<STEP_GROUPS[G].kinds>(b.piece_boards) & own_ & GROUP_REGION[c_][G],
       step_weight_ += unsigned(popcount(step_pieces_[G])) * STEP_GROUPS[G].steps,
       step_ends_[G] = std::uint16_t(step_weight_)),
      ...);
