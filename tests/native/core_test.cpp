@@ -1,7 +1,9 @@
 // Native checks of the core, built with AddressSanitizer and UBSan by
-// tests/test_native_core.py: the constant tables, the move bag and the move
-// sampler against the move list, position invariants under play, and readers
-// and execution fed arbitrary input. Exits non-zero with a message on the first failure.
+// tests/test_native_core.py: the constant tables, the move list against its
+// reference, the move bag and the move sampler against the move list,
+// position invariants under play, and readers and execution fed arbitrary
+// input and compared with their references (checks.h). Exits non-zero with a message on the first
+// failure.
 
 #include <algorithm>
 #include <cstdio>
@@ -10,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "checks.h"
 #include "komaban/core/execute.h"
 #include "komaban/core/game.h"
 #include "komaban/core/move.h"
@@ -47,67 +50,21 @@ static_assert(square_bb(128 + 5) == square_bb(5));
 
 namespace {
 
+using namespace checks;
+
 int failures = 0;
 
-void check(bool ok, const char* what, int detail = 0) {
-  if (ok) return;
-  std::fprintf(stderr, "FAILED: %s (%d)\n", what, detail);
+void count_failure(const char* what, long detail) {
+  std::fprintf(stderr, "FAILED: %s (%ld)\n", what, detail);
   if (++failures > 20) std::exit(1);
 }
 
 // Invariants of positions reached from the start by generated moves.
 void check_invariants(const Board& b) {
-  check(b.occupied == (b.color_boards[0] | b.color_boards[1]), "occupied is the colour union");
-  check(!(b.color_boards[0] & b.color_boards[1]), "colour boards are disjoint");
-  Bitboard seen = 0;
-  for (const Bitboard k : b.piece_boards) {
-    check(!(seen & k), "piece boards are disjoint");
-    seen |= k;
-  }
-  check(seen == masks::PLAYING, "every playing square is in one piece board, border in none");
-  check(b.occupied == (masks::PLAYING & ~b.piece_boards[0]), "occupied iff not empty");
+  check(is_sound(b), "a position reached by generated moves is sound");
   int pieces = popcount(b.occupied);
   for (const std::uint8_t n : b.hand.counts) pieces += n;
   check(pieces == 40, "forty pieces in all", pieces);
-}
-
-// The bag holds exactly the list's moves, duplicates included.
-void check_bag(const Board& b, Color c, MoveList& list, MoveBag& bag) {
-  generate_moves(b, c, list);
-  bag.generate(b, c);
-  check(bag.size() == list.size, "bag and list sizes", int(list.size));
-  std::vector<Move> from_list(list.begin(), list.end()), from_bag;
-  for (std::size_t i = 0; i < bag.size(); ++i) from_bag.push_back(bag[i]);
-  std::sort(from_list.begin(), from_list.end());
-  std::sort(from_bag.begin(), from_bag.end());
-  check(from_list == from_bag, "bag holds the list's moves");
-}
-
-// The sampler's candidates, enumerated one by one: the accepted ones are
-// exactly the list's moves, each as often as listed, both with the slide
-// pieces' first counts and with every count shrunk to the piece's moves; each
-// names the kind standing on its from square. A fault here skews the draw.
-void check_sampler(const Board& b, Color c, MoveList& list, MoveSampler& sampler) {
-  generate_moves(b, c, list);
-  std::vector<Move> expected(list.begin(), list.end()), accepted;
-  std::sort(expected.begin(), expected.end());
-  sampler.prepare(b, c);
-  for (int pass = 0; pass < 2; ++pass) {
-    if (pass) sampler.shrink_all();
-    check(sampler.weight() <= 65536, "sampler weight fits a 16-bit draw", int(sampler.weight()));
-    accepted.clear();
-    for (std::uint32_t i = 0; i < sampler.weight(); ++i) {
-      const MoveSampler::Candidate candidate = sampler.candidate(i);
-      if (!candidate.accepted) continue;
-      accepted.push_back(candidate.move);
-      if (candidate.kind != PieceType::None)
-        check(!is_drop(candidate.move) &&
-                  piece_type_at(b, from_square(candidate.move)) == candidate.kind,
-              "sampler names the moving kind", candidate.move);
-    }
-    std::sort(accepted.begin(), accepted.end());
-    check(accepted == expected, "sampler accepts exactly the list's moves", pass);
-  }
 }
 
 // Boards of the odd kinds Python can build: every kind of both colours on
@@ -120,60 +77,6 @@ Board odd_board(Rng& rng) {
   constexpr std::uint8_t COUNTS[] = {0, 1, 255};  // 256 wraps to 0
   for (auto& count : b.hand.counts) count = COUNTS[rng.uniform(2)];
   return b;
-}
-
-// A draw from the sampler: a listed move (generate_moves' list in list), or
-// none only when nothing is listed; executed with its kind known, it does
-// what execute_move does.
-void check_draw(const Board& b, Color c, const MoveList& list, MoveSampler& sampler, Rng& rng) {
-  MoveSampler::Candidate drawn;
-  if (!sampler.draw(b, c, rng, drawn)) {
-    check(list.size == 0, "no draw only without moves");
-    return;
-  }
-  check(std::find(list.begin(), list.end(), drawn.move) != list.end(), "a drawn move is listed",
-        drawn.move);
-  if (drawn.kind == PieceType::None) return;
-  Board known = b, searched = b;
-  execute_board_move(known, drawn.move, drawn.kind, c);
-  execute_move(searched, drawn.move);
-  check(known == searched, "execution with the kind known matches", drawn.move);
-}
-
-// Move execution step by step, every piece board rewritten with a set or a
-// clear by kind: the reference for execute_move, which touches only the
-// boards that change.
-void reference_execute(Board& b, Move m) {
-  const Square to = to_square(m);
-  const Bitboard t = square_bb(to);
-  if (b.occupied & t) {
-    const PieceType base = demote(piece_type_at(b, to));
-    const bool black = b.color_boards[0] & t;
-    b.occupied &= ~t;
-    set_color_boards(b, t, Color::None);
-    set_piece_board(b, t, PieceType::None);
-    b.hand.add_to_slot(
-        base == PieceType::None ? 0 : Hand::slot(black ? Color::White : Color::Black, base), 1);
-  }
-  if (is_drop(m)) {
-    const int k = dropped_kind_code(m), o = index(dropped_owner(m));
-    const int slot = k >= 1 && k <= 14 ? k + 8 * o - 1 : 0;
-    if (slot >= 16) panic_index_out_of_bounds(16, std::uint64_t(slot));
-    b.hand.decrease_slot(std::size_t(slot));
-    b.occupied |= t;
-    set_color_boards(b, t, dropped_owner(m));
-    set_piece_board(b, t, k >= 1 && k <= 14 ? PieceType(k) : PieceType::None);
-    return;
-  }
-  const Square from = from_square(m);
-  const Bitboard f = square_bb(from);
-  const PieceType kind = piece_type_at(b, from);
-  const bool occupied = b.occupied & f, black = b.color_boards[0] & f;
-  set_color_boards(b, f, Color::None);
-  set_piece_board(b, f, PieceType::None);
-  b.occupied = (b.occupied & ~f) | t;
-  set_color_boards(b, t, black ? Color::Black : occupied ? Color::White : Color::None);
-  set_piece_board(b, t, is_promote(m) && is_promotable(kind) ? promote(kind) : kind);
 }
 
 std::string random_text(Rng& rng, std::size_t max_length) {
@@ -199,6 +102,7 @@ Board scrambled_board(Rng& rng) {
 }  // namespace
 
 int main() {
+  on_failure = count_failure;
   Rng rng({1, 2, 3, 4});
   auto list = std::make_unique<MoveList>();
   auto bag = std::make_unique<MoveBag>();
@@ -223,6 +127,7 @@ int main() {
   for (int game = 0; game < 600; ++game) {
     Game g;
     while (!game_outcome(g).finished) {
+      if (game % 8 == 0) check_generation(g.board, g.turn, *list);
       check_bag(g.board, g.turn, *list, *bag);
       check_sampler(g.board, g.turn, *list, *sampler);
       ++sampled_positions;
@@ -270,24 +175,13 @@ int main() {
         check(failed, "sampler fails only where the list does");
       }
     }
+    for (const Color c : {Color::Black, Color::White, Color::None, Color::ColorNumber})
+      if (round % 4 == 0) check_generation(b, c, *list);
     for (int n = 0; n < 4; ++n) {
       const auto m = Move(rng.next());
-      Board expected = b;
-      bool failed = false;
-      try {
-        reference_execute(expected, m);
-      } catch (const Panic&) {
-        failed = true;
-      }
-      try {
-        execute_move(b, m);
-        check(!failed, "execute_move fails where the reference does", m);
-      } catch (const Panic&) {
-        check(failed, "execute_move fails only where the reference does", m);
-      }
-      check(b == expected, "execute_move matches the reference", m);
+      b = check_execution(b, m);
       (void)write_board_field(b);
-      (void)king_outcome(b);
+      check(same(king_outcome(b), reference_king_outcome(b)), "King test matches the reference");
     }
   }
 
@@ -303,25 +197,36 @@ int main() {
   }
   check(sampled_positions >= 100000, "sampler checked on enough positions", int(sampled_positions));
 
-  // Readers take any bytes.
+  // Readers take any bytes and read them as the references do.
   for (int round = 0; round < 20000; ++round) {
     const std::string text = random_text(rng, round % 100 == 0 ? 5000 : 60);
-    try {
-      (void)write_board_field(read_position(text));
-    } catch (const Panic&) {
-    }
-    try {
-      (void)move_text(read_move_text(text));
-    } catch (const Panic&) {
-    }
+    Board read, expected;
+    const auto failure = panic_of([&] { read = read_position(text); });
+    check(failure == panic_of([&] { expected = reference_read_position(text); }),
+          "position reader fails where the reference does");
+    check(read == expected, "position reader matches the reference");
+    check(write_board_field(read) == reference_write_board_field(read),
+          "board writer matches the reference");
+    Move move = 0, expected_move = 0;
+    check(same_failure(panic_of([&] { move = read_move_text(text); }),
+                       panic_of([&] { expected_move = reference_read_move(text); })),
+          "move reader fails where the reference does");
+    check(move == expected_move, "move reader matches the reference", move);
+    (void)move_text(move);
     Game g;
     read_board_field(g.board, text);
+    Board laid = start_position();
+    reference_read_board_field(laid, text);
+    check(g.board == laid, "board field laid over a position as the reference does");
     input_move_number(g, text);
+    check(g.move_number == reference_move_number(text), "move number reader", g.move_number);
     input_turn(g, text);
-    try {
-      read_hand_field(g.board.hand, text);
-    } catch (const Panic&) {
-    }
+    check(g.turn == reference_turn(text), "turn reader");
+    Hand hand = g.board.hand;
+    check(panic_of([&] { read_hand_field(g.board.hand, text); }) ==
+              panic_of([&] { reference_read_hand_field(hand, text); }),
+          "hand reader fails where the reference does");
+    check(g.board.hand == hand, "hand reader matches the reference");
   }
 
   if (failures) return 1;

@@ -28,29 +28,31 @@ void input_turn(Game& g, std::string_view text) {
   g.turn = first == 'b' ? Color::Black : first == 'w' ? Color::White : Color::None;
 }
 
+bool play_random_move(Game& g, Rng& rng, MoveSampler& sampler, Move* played) {
+  MoveSampler::Candidate drawn;
+  if (!sampler.draw(g.board, g.turn, rng, drawn)) {
+    g.winner = ~g.turn;
+    return false;
+  }
+  if (played) *played = drawn.move;
+  if (drawn.kind == PieceType::None)
+    execute_move(g.board, drawn.move);
+  else
+    execute_board_move(g.board, drawn.move, drawn.kind, g.turn);
+  ++g.move_number;
+  g.turn = ~g.turn;
+  if (g.move_number >= MOVE_LIMIT) {
+    g.winner = Color::None;
+    return false;
+  }
+  const Outcome outcome = king_outcome(g.board);
+  if (outcome.finished) g.winner = outcome.winner;
+  return !outcome.finished;
+}
+
 void play_random(Game& g, Rng& rng, MoveSampler& sampler) {
   if (game_outcome(g).finished) return;
-  for (;;) {
-    MoveSampler::Candidate drawn;
-    if (!sampler.draw(g.board, g.turn, rng, drawn)) {
-      g.winner = ~g.turn;
-      return;
-    }
-    if (drawn.kind == PieceType::None)
-      execute_move(g.board, drawn.move);
-    else
-      execute_board_move(g.board, drawn.move, drawn.kind, g.turn);
-    ++g.move_number;
-    g.turn = ~g.turn;
-    if (g.move_number >= MOVE_LIMIT) {
-      g.winner = Color::None;
-      return;
-    }
-    const Outcome outcome = king_outcome(g.board);
-    if (outcome.finished) {
-      g.winner = outcome.winner;
-      return;
-    }
+  while (play_random_move(g, rng, sampler)) {
   }
 }
 

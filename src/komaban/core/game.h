@@ -44,6 +44,12 @@ void input_turn(Game& g, std::string_view text);
 // is scratch space, reused for every move.
 void play_random(Game& g, Rng& rng, MoveSampler& sampler);
 
+// One move of play_random, on a game that is not over: plays a random move
+// of the side to move (stored in *played when played is given) and records
+// the winner if it ended the game. Returns whether the game goes on; false
+// with nothing played when the side to move has no move.
+bool play_random_move(Game& g, Rng& rng, MoveSampler& sampler, Move* played = nullptr);
+
 }  // namespace komaban
 
 #endif
