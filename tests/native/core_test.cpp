@@ -58,10 +58,10 @@ void check(bool ok, const char* what, int detail = 0) {
 // Invariants of positions reached from the start by generated moves.
 void check_invariants(const Board& b) {
   check(b.occupied == (b.color_boards[0] | b.color_boards[1]), "occupied is the colour union");
-  check(!(b.color_boards[0] & b.color_boards[1]), "colour boards are disjoint");
+  check(!any(b.color_boards[0] & b.color_boards[1]), "colour boards are disjoint");
   Bitboard seen = 0;
   for (const Bitboard k : b.piece_boards) {
-    check(!(seen & k), "piece boards are disjoint");
+    check(!any(seen & k), "piece boards are disjoint");
     seen |= k;
   }
   check(seen == masks::PLAYING, "every playing square is in one piece board, border in none");
@@ -110,6 +110,32 @@ void check_sampler(const Board& b, Color c, MoveList& list, MoveSampler& sampler
   }
 }
 
+// The two-word Bitboard against the compiler's 128-bit integer, where a build
+// forces the two words on a compiler that has both: every operator on values
+// with bits in either word, every shift count, and negative integers.
+void check_two_word_bitboard([[maybe_unused]] Rng& rng) {
+#if defined(KOMABAN_TWO_WORD_BITBOARD) && defined(__SIZEOF_INT128__)
+  __extension__ typedef unsigned __int128 U128;
+  auto same = [](Bitboard b, U128 u) {
+    return high_word(b) == std::uint64_t(u >> 64) && low_word(b) == std::uint64_t(u);
+  };
+  for (int round = 0; round < 200; ++round) {
+    const std::uint64_t words[4] = {rng.next(), rng.next() >> (round % 64), rng.next(), 1};
+    const Bitboard a = make_bitboard(words[0], words[1]), b = make_bitboard(words[2], words[3]);
+    const U128 ua = U128(words[0]) << 64 | words[1], ub = U128(words[2]) << 64 | words[3];
+    check(same(a & b, ua & ub) && same(a | b, ua | ub) && same(a ^ b, ua ^ ub) && same(~a, ~ua),
+          "two-word bitwise operators", round);
+    check((a == b) == (ua == ub) && a == a && any(a) == (ua != 0), "two-word comparison", round);
+    for (int n = 0; n < 128; ++n)
+      check(same(a << n, ua << n) && same(a >> n, ua >> n), "two-word shifts", n);
+    const auto value = std::int64_t(words[1]);
+    check(same(Bitboard(value), U128(value)) && same(Bitboard(-1), U128(-1)),
+          "two-word from an integer", round);
+  }
+  check(!any(Bitboard(0)) && any(Bitboard(1)), "two-word any");
+#endif
+}
+
 // Boards of the odd kinds Python can build: every kind of both colours on
 // every row, last rows included, and hand counts that wrapped around.
 Board odd_board(Rng& rng) {
@@ -146,9 +172,9 @@ void check_draw(const Board& b, Color c, const MoveList& list, MoveSampler& samp
 void reference_execute(Board& b, Move m) {
   const Square to = to_square(m);
   const Bitboard t = square_bb(to);
-  if (b.occupied & t) {
+  if (any(b.occupied & t)) {
     const PieceType base = demote(piece_type_at(b, to));
-    const bool black = b.color_boards[0] & t;
+    const bool black = any(b.color_boards[0] & t);
     b.occupied &= ~t;
     set_color_boards(b, t, Color::None);
     set_piece_board(b, t, PieceType::None);
@@ -168,7 +194,7 @@ void reference_execute(Board& b, Move m) {
   const Square from = from_square(m);
   const Bitboard f = square_bb(from);
   const PieceType kind = piece_type_at(b, from);
-  const bool occupied = b.occupied & f, black = b.color_boards[0] & f;
+  const bool occupied = any(b.occupied & f), black = any(b.color_boards[0] & f);
   set_color_boards(b, f, Color::None);
   set_piece_board(b, f, PieceType::None);
   b.occupied = (b.occupied & ~f) | t;
@@ -217,6 +243,8 @@ int main() {
     if (max < 200)
       for (const int n : seen) check(n > 1700 && n < 2300, "uniform draw even", n);
   }
+
+  check_two_word_bitboard(rng);
 
   // Random games: invariants after every move, bag and sampler against
   // list, text round trips.
