@@ -20,6 +20,7 @@ SUPPORTED_PYTHONS := 3.11 3.12 3.13
 .PHONY: all install demo test test-pythons sanitize-install sanitize fuzz docs bench bench-peers \
   native-bench dist check-dist lint-tools format lint clean fuzz-native-build fuzz-native \
   fuzz-replay fuzz-merge coverage
+.PHONY: test-two-word
 
 all: install
 
@@ -165,11 +166,13 @@ coverage:
 native-bench: install
 	cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DKOMABAN_CORE_ONLY=ON \
 	  -DKOMABAN_BUILD_BENCH=ON >/dev/null
-	cmake --build build/bench --target komaban_bench
+	cmake --build build/bench --target komaban_bench komaban_bench_two_word
 
-# Native core benchmark, then the same work through Python.
+# Native core benchmark; the core with a 128-bit integer Bitboard against the
+# two-word one, interleaved; then the same work through Python.
 bench: native-bench
 	$(NATIVE_BENCH)
+	$(VPY) bench/compare_native.py $(NATIVE_BENCH) $(NATIVE_BENCH)_two_word
 	$(VPY) bench/python_bench.py $(NATIVE_BENCH)
 
 # komaban against cshogi and python-shogi, installed into the venv for this
@@ -177,6 +180,27 @@ bench: native-bench
 bench-peers: native-bench
 	$(VPY) -m pip install --quiet $(PEERS)
 	$(VPY) bench/peers.py --native $(NATIVE_BENCH)
+
+# ---- portable builds: two-word Bitboard, aarch64, Windows core, macOS ----
+
+# The whole suite against a build whose Bitboard is two 64-bit words, the type
+# used where the compiler has no 128-bit integer (MSVC), in its own venv and
+# build directory; the native core check is compiled the same way.
+TWO_WORD_VENV := .venv-two-word
+TWO_WORD_PY := $(TWO_WORD_VENV)/bin/python
+
+$(TWO_WORD_VENV)/bin/activate:
+	$(PYTHON) -m venv $(TWO_WORD_VENV)
+	$(TWO_WORD_PY) -m pip install --quiet --upgrade pip
+
+test-two-word: $(TWO_WORD_VENV)/bin/activate
+	$(TWO_WORD_PY) -m pip install --quiet $(BUILD_TOOLS)
+	$(TWO_WORD_PY) -m pip install --quiet --no-build-isolation \
+	  --config-settings=cmake.define.KOMABAN_TWO_WORD_BITBOARD=ON \
+	  --config-settings=build-dir=build/two-word ".[test,examples]"
+	KOMABAN_CORE_TEST_CXXFLAGS=-DKOMABAN_TWO_WORD_BITBOARD $(TWO_WORD_PY) -m pytest -q
+
+# ---- end of portable builds ----
 
 # Lint tools, pinned so that every machine formats and checks alike.
 LINT_TOOLS := clang-format==23.1.5 ruff==0.17.6 codespell==2.4.3 mypy==2.4.1
@@ -227,4 +251,4 @@ check-dist: dist
 	$(VPY) tools/check_dist.py --python "$(PYTHON)" --versions "$(SUPPORTED_PYTHONS)" dist
 
 clean:
-	rm -rf build build-dev dist $(VENV) .venvs $(SAN_VENV)
+	rm -rf build build-dev dist $(VENV) .venvs $(SAN_VENV) $(TWO_WORD_VENV)

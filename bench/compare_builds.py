@@ -90,6 +90,33 @@ def run_worker(python: str) -> dict[str, float]:
     return figures
 
 
+def interleaved(
+    contenders: list[str], rounds: int, run: Callable[[str], dict[str, float]]
+) -> dict[str, list[dict[str, float]]]:
+    """Runs every contender once per round, the order reversed every other round."""
+    runs: dict[str, list[dict[str, float]]] = {contender: [] for contender in contenders}
+    for round_number in range(rounds):
+        order = contenders if round_number % 2 == 0 else contenders[::-1]
+        for contender in order:
+            runs[contender].append(run(contender))
+    return runs
+
+
+def report(runs: dict[str, list[dict[str, float]]], figures: dict[str, str], rounds: int) -> None:
+    """Medians over the rounds, and ratios to the first contender paired by round."""
+    first = next(iter(runs))
+    print(f"median of {rounds} interleaved rounds; ratio to {first}, paired by round")
+    for name, unit in figures.items():
+        print(f"{name} ({unit})")
+        for contender, values in runs.items():
+            ratio = statistics.median(
+                r[name] / base[name] for r, base in zip(values, runs[first], strict=True)
+            )
+            print(
+                f"  {statistics.median(r[name] for r in values):10.2f}  x{ratio:.3f}  {contender}"
+            )
+
+
 def main(argv: list[str]) -> int:
     parser = argparse.ArgumentParser()
     parser.add_argument("--rounds", type=int, default=9)
@@ -102,22 +129,8 @@ def main(argv: list[str]) -> int:
     if len(args.pythons) < 2:
         parser.error("give at least two interpreters")
 
-    runs: dict[str, list[dict[str, float]]] = {python: [] for python in args.pythons}
-    for round_number in range(args.rounds):
-        order = args.pythons if round_number % 2 == 0 else args.pythons[::-1]
-        for python in order:
-            runs[python].append(run_worker(python))
-
-    first = args.pythons[0]
-    print(f"median of {args.rounds} interleaved rounds; ratio to {first}, paired by round")
-    for name, unit in FIGURES.items():
-        print(f"{name} ({unit})")
-        for python in args.pythons:
-            values = [r[name] for r in runs[python]]
-            ratio = statistics.median(
-                r[name] / base[name] for r, base in zip(runs[python], runs[first], strict=True)
-            )
-            print(f"  {statistics.median(values):10.1f}  x{ratio:.3f}  {python}")
+    runs = interleaved(args.pythons, args.rounds, run_worker)
+    report(runs, FIGURES, args.rounds)
     return 0
 
 

@@ -2,7 +2,9 @@
 // midgame positions, and random games from the start position. Every figure
 // is the median of several timed runs.
 //
-//   komaban_bench [--machine]    --machine prints "key value" lines only
+//   komaban_bench [--machine] [--quick]
+//     --machine  prints "key value" lines only
+//     --quick    a fifth of the work, for comparisons that run it many times
 
 #include <algorithm>
 #include <chrono>
@@ -55,14 +57,19 @@ volatile std::size_t sink;
 }  // namespace
 
 int main(int argc, char** argv) {
-  const bool machine = argc > 1 && std::strcmp(argv[1], "--machine") == 0;
+  bool machine = false;
+  long scale = 5;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--machine") == 0) machine = true;
+    if (std::strcmp(argv[i], "--quick") == 0) scale = 1;
+  }
   auto list = std::make_unique<MoveList>();
   auto sampler = std::make_unique<MoveSampler>();
   Rng rng(
       {0x243f6a8885a308d3ULL, 0x13198a2e03707344ULL, 0xa4093822299f31d0ULL, 0x082efa98ec4e6c89ULL});
 
   const Board start = start_position();
-  constexpr long START_ITERATIONS = 1'000'000;
+  const long START_ITERATIONS = 200'000 * scale;
   const double start_ns = median_ns_per_op(START_ITERATIONS, [&] {
     for (long i = 0; i < START_ITERATIONS; ++i) {
       generate_moves(start, Color(i & 1), *list);
@@ -76,7 +83,7 @@ int main(int argc, char** argv) {
     generate_moves(b, Color::Black, *list);
     midgame_moves += list->size;
   }
-  constexpr long MIDGAME_ROUNDS = 2000;
+  const long MIDGAME_ROUNDS = 400 * scale;
   const double midgame_ns = median_ns_per_op(MIDGAME_ROUNDS * long(midgame.size()), [&] {
     for (long r = 0; r < MIDGAME_ROUNDS; ++r)
       for (const Board& b : midgame) {
@@ -85,7 +92,7 @@ int main(int argc, char** argv) {
       }
   });
 
-  constexpr long GAMES = 20'000;
+  const long GAMES = 4000 * scale;
   long plies = 0;
   const double game_ns = median_ns_per_op(GAMES, [&] {
     plies = 0;
@@ -96,7 +103,7 @@ int main(int argc, char** argv) {
     }
   });
 
-  const double mean_plies = double(plies) / GAMES;
+  const double mean_plies = double(plies) / double(GAMES);
   if (machine) {
     std::printf("generate_start_ns %.2f\ngenerate_midgame_ns %.2f\nmidgame_moves %.2f\n", start_ns,
                 midgame_ns, double(midgame_moves) / double(midgame.size()));

@@ -1,6 +1,12 @@
-"""Builds the native core checks with AddressSanitizer and UBSan and runs them."""
+"""Builds the native core checks with AddressSanitizer and UBSan and runs them.
+
+KOMABAN_CORE_TEST_CXXFLAGS adds compiler flags, so that the checks build the
+same core as the module under test (`make test-two-word` passes
+-DKOMABAN_TWO_WORD_BITBOARD).
+"""
 
 import os
+import shlex
 import shutil
 import subprocess
 from pathlib import Path
@@ -27,6 +33,7 @@ def test_core_checks_pass_under_sanitizers(tmp_path):
             "-Wall",
             "-Wextra",
             "-Werror",
+            *shlex.split(os.environ.get("KOMABAN_CORE_TEST_CXXFLAGS", "")),
             f"-I{ROOT / 'src'}",
             str(ROOT / "tests/native/core_test.cpp"),
             *sources,

@@ -59,8 +59,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(failure == panic_of([&] { reference_execute(expected, m); }),
           "execution fails exactly where the reference does", m);
     check(g.board == expected, "execution matches the reference", m);
-    const Bitboard touched = bit(to_square(m)) | (is_drop(m) ? 0 : bit(from_square(m)));
-    check(!(changed_squares(before.board, g.board) & ~touched),
+    const Bitboard touched = bit(to_square(m)) | (is_drop(m) ? Bitboard(0) : bit(from_square(m)));
+    check(!any(changed_squares(before.board, g.board) & ~touched),
           "execution touches only the move's squares", m);
     check(hand_slots_changed(before.board.hand, g.board.hand) <= 2, "at most two hand counters");
     check(g.board.hand.pieces == before.board.hand.pieces, "hand labels unchanged");

@@ -58,7 +58,7 @@ std::optional<std::string> panic_of(F&& f) {
 
 // ---- Placing and positions ----------------------------------------------
 
-inline bool has(Bitboard b, int index) { return (b >> (127 - (index & 127))) & 1; }
+inline bool has(Bitboard b, int index) { return any((b >> (127 - (index & 127))) & Bitboard(1)); }
 inline Bitboard bit(int index) { return Bitboard(1) << (127 - (index & 127)); }
 
 // Puts a piece on a square: occupied gains it, the colour boards follow the
@@ -100,7 +100,7 @@ inline bool is_playing(int index) {
 // disjoint union of the colour boards; occupied exactly where the square is
 // not empty; only playing squares occupied.
 inline bool is_sound(const Board& b) {
-  if (b.color_boards[0] & b.color_boards[1]) return false;
+  if (any(b.color_boards[0] & b.color_boards[1])) return false;
   if (b.occupied != (b.color_boards[0] | b.color_boards[1])) return false;
   for (int i = 0; i < 128; ++i) {
     int boards = 0;

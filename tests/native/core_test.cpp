@@ -67,6 +67,32 @@ void check_invariants(const Board& b) {
   check(pieces == 40, "forty pieces in all", pieces);
 }
 
+// The two-word Bitboard against the compiler's 128-bit integer, where a build
+// forces the two words on a compiler that has both: every operator on values
+// with bits in either word, every shift count, and negative integers.
+void check_two_word_bitboard([[maybe_unused]] Rng& rng) {
+#if defined(KOMABAN_TWO_WORD_BITBOARD) && defined(__SIZEOF_INT128__)
+  __extension__ typedef unsigned __int128 U128;
+  auto same = [](Bitboard b, U128 u) {
+    return high_word(b) == std::uint64_t(u >> 64) && low_word(b) == std::uint64_t(u);
+  };
+  for (int round = 0; round < 200; ++round) {
+    const std::uint64_t words[4] = {rng.next(), rng.next() >> (round % 64), rng.next(), 1};
+    const Bitboard a = make_bitboard(words[0], words[1]), b = make_bitboard(words[2], words[3]);
+    const U128 ua = U128(words[0]) << 64 | words[1], ub = U128(words[2]) << 64 | words[3];
+    check(same(a & b, ua & ub) && same(a | b, ua | ub) && same(a ^ b, ua ^ ub) && same(~a, ~ua),
+          "two-word bitwise operators", round);
+    check((a == b) == (ua == ub) && a == a && any(a) == (ua != 0), "two-word comparison", round);
+    for (int n = 0; n < 128; ++n)
+      check(same(a << n, ua << n) && same(a >> n, ua >> n), "two-word shifts", n);
+    const auto value = std::int64_t(words[1]);
+    check(same(Bitboard(value), U128(value)) && same(Bitboard(-1), U128(-1)),
+          "two-word from an integer", round);
+  }
+  check(!any(Bitboard(0)) && any(Bitboard(1)), "two-word any");
+#endif
+}
+
 // Boards of the odd kinds Python can build: every kind of both colours on
 // every row, last rows included, and hand counts that wrapped around.
 Board odd_board(Rng& rng) {
@@ -121,6 +147,8 @@ int main() {
     if (max < 200)
       for (const int n : seen) check(n > 1700 && n < 2300, "uniform draw even", n);
   }
+
+  check_two_word_bitboard(rng);
 
   // Random games: invariants after every move, bag and sampler against
   // list, text round trips.

@@ -3,7 +3,9 @@
 
 #include <array>
 #include <bit>
+#include <concepts>
 #include <cstdint>
+#include <type_traits>
 
 #include "komaban/core/types.h"
 
@@ -11,7 +13,18 @@ namespace komaban {
 
 // One bit per square index: index i is bit 127 - i, so index 0 is the most
 // significant bit and the lowest index of a set is found by counting leading
-// zeros. Scans always run from the lowest index to the highest.
+// zeros. Scans always run from the lowest index to the highest. The high
+// 64-bit word holds indices 0 to 63, the low word 64 to 127.
+//
+// Bitboard is the compiler's unsigned 128-bit integer where it has one (GCC
+// and Clang on 64-bit targets). Elsewhere (MSVC), or when
+// KOMABAN_TWO_WORD_BITBOARD is defined to test that path, it is a pair of
+// 64-bit words with the same operations and results. The core uses only
+// what both offer: the bitwise operators, shifts by 0 to 127, comparison,
+// construction from an integer, and the functions below in place of any
+// conversion back to bool or to an integer.
+#if defined(__SIZEOF_INT128__) && !defined(KOMABAN_TWO_WORD_BITBOARD)
+
 __extension__ typedef unsigned __int128 Bitboard;
 
 constexpr Bitboard make_bitboard(std::uint64_t high, std::uint64_t low) {
@@ -19,6 +32,78 @@ constexpr Bitboard make_bitboard(std::uint64_t high, std::uint64_t low) {
 }
 constexpr std::uint64_t high_word(Bitboard b) { return std::uint64_t(b >> 64); }
 constexpr std::uint64_t low_word(Bitboard b) { return std::uint64_t(b); }
+
+#else
+
+class Bitboard {
+ public:
+  Bitboard() = default;  // uninitialized, as an integer is
+  // An integer converts as it does to a 128-bit unsigned integer: a negative
+  // value fills the high word with ones.
+  template <std::integral T>
+  constexpr Bitboard(T value)  // NOLINT: implicit, as for an integer
+      : high_(std::is_signed_v<T> && value < 0 ? ~std::uint64_t(0) : 0),
+        low_(std::uint64_t(value)) {}
+
+  static constexpr Bitboard from_words(std::uint64_t high, std::uint64_t low) {
+    Bitboard b;
+    b.high_ = high;
+    b.low_ = low;
+    return b;
+  }
+  friend constexpr std::uint64_t high_word(Bitboard b) { return b.high_; }
+  friend constexpr std::uint64_t low_word(Bitboard b) { return b.low_; }
+
+  friend constexpr bool operator==(Bitboard a, Bitboard b) = default;
+  friend constexpr Bitboard operator~(Bitboard a) { return from_words(~a.high_, ~a.low_); }
+  friend constexpr Bitboard operator&(Bitboard a, Bitboard b) {
+    return from_words(a.high_ & b.high_, a.low_ & b.low_);
+  }
+  friend constexpr Bitboard operator|(Bitboard a, Bitboard b) {
+    return from_words(a.high_ | b.high_, a.low_ | b.low_);
+  }
+  friend constexpr Bitboard operator^(Bitboard a, Bitboard b) {
+    return from_words(a.high_ ^ b.high_, a.low_ ^ b.low_);
+  }
+  // Shifts by 0 to 127 bits; a larger count is as undefined as for an integer.
+  friend constexpr Bitboard operator<<(Bitboard a, int n) {
+    if (n >= 64) return from_words(a.low_ << (n - 64), 0);
+    if (n == 0) return a;
+    return from_words(a.high_ << n | a.low_ >> (64 - n), a.low_ << n);
+  }
+  friend constexpr Bitboard operator>>(Bitboard a, int n) {
+    if (n >= 64) return from_words(0, a.high_ >> (n - 64));
+    if (n == 0) return a;
+    return from_words(a.high_ >> n, a.low_ >> n | a.high_ << (64 - n));
+  }
+  constexpr Bitboard& operator&=(Bitboard b) { return *this = *this & b; }
+  constexpr Bitboard& operator|=(Bitboard b) { return *this = *this | b; }
+  constexpr Bitboard& operator^=(Bitboard b) { return *this = *this ^ b; }
+
+ private:
+  std::uint64_t high_;
+  std::uint64_t low_;
+};
+
+constexpr Bitboard make_bitboard(std::uint64_t high, std::uint64_t low) {
+  return Bitboard::from_words(high, low);
+}
+
+#endif
+
+// Whether the set has any square.
+constexpr bool any(Bitboard b) { return (high_word(b) | low_word(b)) != 0; }
+
+// Every bit when on is true, none otherwise: a mask chosen without a branch.
+constexpr Bitboard all_if(bool on) {
+  const std::uint64_t word = 0 - std::uint64_t(on);
+  return make_bitboard(word, word);
+}
+
+// The 64-bit word that holds the bit of square index i (0 to 127).
+constexpr std::uint64_t word_of(Bitboard b, unsigned i) {
+  return i < 64 ? high_word(b) : low_word(b);
+}
 
 // Only the low seven bits of an index take part, so any byte names a bit.
 // A table, because a variable 128-bit shift costs a branch and several words.
@@ -29,7 +114,7 @@ inline constexpr auto SQUARE_BB = [] {
 }();
 constexpr Bitboard square_bb(unsigned index) { return SQUARE_BB[index & 127]; }
 
-constexpr bool contains(Bitboard b, unsigned index) { return (b & square_bb(index)) != 0; }
+constexpr bool contains(Bitboard b, unsigned index) { return any(b & square_bb(index)); }
 
 constexpr int popcount(Bitboard b) {
   return std::popcount(high_word(b)) + std::popcount(low_word(b));

@@ -6,7 +6,7 @@ void move_to_hand(Board& b, Square t) {
   const PieceType kind = piece_type_at(b, t);
   const PieceType base = demote(kind);
   const Bitboard m = square_bb(t);
-  const bool black = b.color_boards[0] & m;
+  const bool black = any(b.color_boards[0] & m);
   b.occupied &= ~m;
   set_color_boards(b, m, Color::None);
   replace_piece_board(b, m, kind, PieceType::None);
@@ -21,8 +21,8 @@ namespace {
 void lift_and_place(Board& b, Square from, Square to, PieceType kind, bool promote_flag) {
   const Bitboard from_bb = square_bb(from);
   const Bitboard to_bb = square_bb(to);
-  const bool was_occupied = b.occupied & from_bb;
-  const bool was_black = b.color_boards[0] & from_bb;
+  const bool was_occupied = any(b.occupied & from_bb);
+  const bool was_black = any(b.color_boards[0] & from_bb);
   set_color_boards(b, from_bb, Color::None);
   replace_piece_board(b, from_bb, kind, PieceType::None);
   b.occupied = (b.occupied & ~from_bb) | to_bb;
@@ -36,7 +36,7 @@ void lift_and_place(Board& b, Square from, Square to, PieceType kind, bool promo
 void execute_move(Board& b, Move move) {
   const Square to = to_square(move);
   const Bitboard to_bb = square_bb(to);
-  if (b.occupied & to_bb) move_to_hand(b, to);
+  if (any(b.occupied & to_bb)) move_to_hand(b, to);
 
   if (is_drop(move)) {
     const int code = dropped_kind_code(move);
@@ -59,7 +59,7 @@ void execute_board_move(Board& b, Move move, PieceType kind, Color c) {
   const Square to = to_square(move);
   const Bitboard from_bb = square_bb(from_square(move));
   const Bitboard to_bb = square_bb(to);
-  if (b.occupied & to_bb) move_to_hand(b, to);
+  if (any(b.occupied & to_bb)) move_to_hand(b, to);
   // A playing square without a piece is in the empty board and no other, so
   // after the capture the to square is known to read as empty.
   const int mover = index(c);

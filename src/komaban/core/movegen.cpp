@@ -58,10 +58,10 @@ void visit_board_runs(const Board& b, Color color, Visit&& visit) {
       Bitboard targets = STEP_TARGETS[side.c][index(kind)][from] |
                          slide_targets(kind, side.c, from, side.blockers);
       targets &= ~side.own;
-      if (targets) visit(targets, make_board_move(from, 0));
+      if (any(targets)) visit(targets, make_board_move(from, 0));
       if (!is_promotable(kind)) continue;
       const Bitboard promoting = contains(side.zone, from) ? targets : targets & side.zone;
-      if (promoting) visit(promoting, make_board_move(from, 0, true));
+      if (any(promoting)) visit(promoting, make_board_move(from, 0, true));
     }
   }
 }
@@ -72,8 +72,8 @@ template <class Visit>
 void visit_drop_runs(const Board& b, Color color, Visit&& visit) {
   b.hand.for_each_held(color, [&](const Piece& label) {
     check_drop_owner(label);
-    if (const Bitboard targets = drop_targets(b, label))
-      visit(targets, make_drop(0, label.owner, label.kind));
+    const Bitboard targets = drop_targets(b, label);
+    if (any(targets)) visit(targets, make_drop(0, label.owner, label.kind));
   });
 }
 
@@ -127,7 +127,7 @@ void MoveBag::generate(const Board& b, Color color) {
       if constexpr (kinds != 0) {
         constexpr int offset = Sign * group_offset(Group);
         const Bitboard pieces = union_of<kinds>(mine);
-        if (!pieces) return;
+        if (!any(pieces)) return;
         add(shift<offset>(pieces) & open, 0, PieceType::None, offset);
         if constexpr ((kinds & PROMOTABLE_KINDS) != 0) {
           // A piece in the zone promotes on every target, any other only on

@@ -49,7 +49,7 @@ class MoveRuns {
   // Moves base | (t << 7) | (t - offset) for every t in targets; an offset
   // of 0 means that base holds the from square (slides) or the dropped piece.
   void add(Bitboard targets, Move base, PieceType kind = PieceType::None, int offset = 0) {
-    if (!targets) return;
+    if (!any(targets)) return;
     move_count_ += std::size_t(popcount(targets));
     runs_[size_++] = {targets, std::uint32_t(move_count_), base, std::int8_t(offset), kind};
   }

@@ -97,10 +97,9 @@ struct Board {
 // Only the 64-bit half that holds the square's bit is tested.
 constexpr PieceType piece_type_at(const Board& b, Square s) {
   const unsigned i = s & 127;
-  const int shift = i < 64 ? 64 : 0;
   const std::uint64_t bit = std::uint64_t(1) << (63 - (i & 63));
   for (int k = 0; k < PIECE_TYPE_NB; ++k)
-    if (std::uint64_t(b.piece_boards[k] >> shift) & bit) return PieceType(k);
+    if (word_of(b.piece_boards[k], i) & bit) return PieceType(k);
   return PieceType::None;
 }
 
@@ -112,8 +111,7 @@ constexpr Color color_at(const Board& b, Square s) {
 // Moves square m into exactly one piece board, without looking at the old one.
 constexpr void set_piece_board(Board& b, Bitboard m, PieceType kind) {
   for (int k = 0; k < PIECE_TYPE_NB; ++k) {
-    const Bitboard keep = Bitboard(0) - Bitboard(k == int(kind));
-    b.piece_boards[k] = (b.piece_boards[k] & ~m) | (m & keep);
+    b.piece_boards[k] = (b.piece_boards[k] & ~m) | (m & all_if(k == int(kind)));
   }
 }
 
@@ -173,7 +171,7 @@ struct Outcome {
 constexpr Outcome king_outcome(const Board& b) {
   const Bitboard kings = b.piece_boards[index(PieceType::King)];
   if (popcount(kings) == 2) return {false, Color::None};
-  return {true, (kings & b.color_boards[0]) ? Color::Black : Color::White};
+  return {true, any(kings & b.color_boards[0]) ? Color::Black : Color::White};
 }
 
 }  // namespace komaban

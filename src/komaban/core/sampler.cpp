@@ -100,7 +100,8 @@ constexpr auto GROUP_REGION = [] {
         if (STEP_GROUPS[g].kinds >> k & 1)
           for (int s = 0; s < SQUARE_NB; ++s) {
             const Bitboard targets = STEP_TARGETS[c][k][s];
-            if ((contains(zone, s) && targets) || (targets & zone)) region[c][g] |= square_bb(s);
+            if ((contains(zone, s) && any(targets)) || any(targets & zone))
+              region[c][g] |= square_bb(s);
           }
     }
   return region;

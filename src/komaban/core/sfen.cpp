@@ -90,7 +90,7 @@ bool gather_simple_field(std::string_view field, Gathered& g) {
     }
     const Bitboard m = square_bb(std::uint8_t(first + offset));
     ++offset;
-    if (g.placed & m) return false;
+    if (any(g.placed & m)) return false;
     g.placed |= m;
     g.kinds[ASCII_PIECE[byte] & 15] |= m;
     g.colors[ASCII_PIECE[byte] >> 4] |= m;
