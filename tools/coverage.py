@@ -5,13 +5,13 @@ committed fuzz corpus, measured by clang's source-based coverage.
 
 BUILD_DIR holds the core_test and fuzz_* programs of a KOMABAN_COVERAGE
 build. Prints each file of src/komaban/core/ with its line and branch
-coverage, the totals, and the lines never run.
+coverage, the totals, the lines never run and the branches taken only one
+way.
 """
 
 import argparse
 import json
 import os
-import re
 import shutil
 import subprocess
 import sys
@@ -35,7 +35,8 @@ def main(argv: list[str]) -> int:
     env = dict(os.environ)
 
     programs = [build / "core_test"]
-    env["LLVM_PROFILE_FILE"] = str(profiles / "core_test.profraw")
+    # One file per process: the native check forks a child.
+    env["LLVM_PROFILE_FILE"] = str(profiles / "core_test-%p.profraw")
     subprocess.run([str(build / "core_test")], check=True, env=env, stdout=subprocess.DEVNULL)
     for target in TARGETS:
         program = build / f"fuzz_{target}"
@@ -79,21 +80,27 @@ def main(argv: list[str]) -> int:
         row(Path(entry["filename"]).name, entry["summary"])
     row("total", data["totals"])
 
-    shown = subprocess.run(
-        [cov, "show", f"-instr-profile={merged}", *objects, str(CORE)],
+    details = subprocess.run(
+        [cov, "export", f"-instr-profile={merged}", *objects, str(CORE)],
         check=True,
         capture_output=True,
         text=True,
     ).stdout
-    print("\nlines never run:")
-    current = ""
-    for line in shown.splitlines():
-        if line.startswith("/") and line.endswith(":"):
-            current = Path(line[:-1]).name
-            continue
-        match = re.match(r"\s*(\d+)\|\s*0\|(.*)", line)
-        if match and current:
-            print(f"  {current}:{match.group(1)}: {match.group(2).strip()}")
+    print("\nlines never run, and branches taken only one way (line: true/false counts):")
+    for entry in sorted(json.loads(details)["data"][0]["files"], key=lambda f: f["filename"]):
+        name = Path(entry["filename"]).name
+        source = Path(entry["filename"]).read_text().splitlines()
+        # Segments: line, column, count, has count, region entry, gap region.
+        counts: dict[int, int] = {}
+        for line, _, count, has_count, entry_point, gap in entry["segments"]:
+            if has_count and not gap and (entry_point or line not in counts):
+                counts[line] = max(counts.get(line, 0), count) if line in counts else count
+        for line in sorted(n for n, count in counts.items() if count == 0):
+            print(f"  {name}:{line}: {source[line - 1].strip()}")
+        for branch in entry["branches"]:
+            line, true_count, false_count = branch[0], branch[4], branch[5]
+            if (true_count == 0) != (false_count == 0):
+                print(f"  {name}:{line}: {true_count}/{false_count} {source[line - 1].strip()}")
     return 0
 
 

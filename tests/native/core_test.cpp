@@ -12,6 +12,11 @@
 #include <string>
 #include <vector>
 
+#if __has_include(<unistd.h>) && __has_include(<sys/wait.h>)
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 #include "checks.h"
 #include "komaban/core/execute.h"
 #include "komaban/core/game.h"
@@ -125,6 +130,96 @@ Board scrambled_board(Rng& rng) {
   return b;
 }
 
+// The hand's text, every colour and kind name, and the counting operations
+// that only Python reaches.
+void check_hand() {
+  Hand h;
+  std::string expected = "Hand(pieces=[";
+  for (int s = 0; s < 16; ++s) {
+    static constexpr const char* KINDS[] = {"King",   "Gold",   "Rook",  "Bichop",
+                                            "Silver", "Knight", "Lance", "Pawn"};
+    expected += std::string(s ? ", " : "") + "Piece { owner: " + (s < 8 ? "Black" : "White") +
+                ", piece_type: " + KINDS[s % 8] + " }";
+  }
+  expected += "], counts=[0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0])";
+  check(h.to_string() == expected, "fresh hand text");
+  h.pieces[0] = {Color::None, PieceType::ProPawn};
+  h.pieces[1] = {Color::ColorNumber, PieceType(15)};
+  h.add(Color::White, PieceType::Pawn, 255);
+  h.add(Color::White, PieceType::Pawn, 2);  // wraps to 1
+  h.add(Color::Black, PieceType::None);     // slot 0
+  check(h.to_string().starts_with("Hand(pieces=[Piece { owner: None, piece_type: ProPawn }, "
+                                  "Piece { owner: ColorNumber, piece_type: None }") &&
+            h.to_string().ends_with("counts=[1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1])"),
+        "hand text with odd labels and wrapped counts");
+  h.decrease(Color::White, PieceType::Pawn);
+  h.decrease(Color::White, PieceType::Pawn);  // stays 0
+  check(h.counts[15] == 0, "counts never go below 0");
+  const Hand::Held black = h.player_pieces(Color::Black);
+  check(std::vector<Piece>(black.begin(), black.end()) ==
+                std::vector<Piece>{{Color::None, PieceType::ProPawn}} &&
+            h.player_pieces(Color::White).size == 0,
+        "held labels");
+  check(std::string_view(Panic("message").what()) == "message", "a panic's text");
+  check(panic_of([&] { h.add(Color::None, PieceType::Gold); }) ==
+            "index out of bounds: the len is 16 but the index is 65529",
+        "slot of colour None");
+  for (int v = 0; v < 300; ++v)
+    check(piece_type_from_number(std::uint64_t(v)) == (v < 15 ? PieceType(v) : PieceType::None),
+          "kind from a number", v);
+  check(color_name(Color::ColorNumber) == "ColorNumber" &&
+            color_at(start_position(), 12) == Color::Black &&
+            color_at(start_position(), 100) == Color::White,
+        "colour names and squares");
+}
+
+// Whole random games as Python plays them: over by the end rules, winner
+// recorded, invariants kept. A finished game is left alone.
+void check_play_random(Rng& rng, MoveSampler& sampler) {
+  for (int game = 0; game < 200; ++game) {
+    Game g;
+    g.turn = game % 2 ? Color::White : Color::Black;
+    play_random(g, rng, sampler);
+    check_invariants(g.board);
+    const Outcome end = game_outcome(g);
+    check(end.finished && g.winner == end.winner, "random play ends by the end rules",
+          g.move_number);
+    const Game over = g;
+    play_random(g, rng, sampler);
+    check(g.board == over.board && g.move_number == over.move_number, "a finished game stays");
+  }
+  check(&scratch_move_sampler() == &scratch_move_sampler() &&
+            &scratch_move_list() == &scratch_move_list(),
+        "per-thread scratch space is reused");
+}
+
+// The generator of random play is seeded from the operating system, afresh
+// in a child process after fork, so that parent and child never share draws.
+void check_seeding() {
+  check(entropy_seed() != entropy_seed(), "two seeds differ");
+  Rng zero({0, 0, 0, 0});  // an all-zero state would only ever give zeros
+  check(zero.next() != 0 || zero.next() != 0, "a zero seed still gives numbers");
+  Rng& rng = thread_rng();
+  check(&rng == &thread_rng(), "one generator per thread");
+#if __has_include(<unistd.h>) && __has_include(<sys/wait.h>)
+  int pipe_ends[2];
+  if (pipe(pipe_ends) != 0) return;
+  const pid_t child = fork();
+  if (child == 0) {
+    const std::uint64_t draw = thread_rng().next();
+    const bool written = write(pipe_ends[1], &draw, sizeof draw) == sizeof draw;
+    std::exit(written ? 0 : 1);  // exit, not _exit: a coverage build writes its counts
+  }
+  std::uint64_t child_draw = 0;
+  const bool read_all = read(pipe_ends[0], &child_draw, sizeof child_draw) == sizeof child_draw;
+  int status = 0;
+  waitpid(child, &status, 0);
+  close(pipe_ends[0]);
+  close(pipe_ends[1]);
+  check(read_all && child_draw != thread_rng().next(), "a forked child draws its own numbers");
+#endif
+}
+
 }  // namespace
 
 int main() {
@@ -149,6 +244,9 @@ int main() {
   }
 
   check_two_word_bitboard(rng);
+  check_hand();
+  check_play_random(rng, *sampler);
+  check_seeding();
 
   // Random games: invariants after every move, bag and sampler against
   // list, text round trips.

@@ -13,10 +13,10 @@ namespace {
 // 8-15 a knight jump in direction d - 8 (only 9 and 15 are used). Each group
 // has a mask of the kinds that move in it.
 constexpr int STEP_GROUP_NB = 16;
-constexpr int group_offset(int group) {
+consteval int group_offset(int group) {
   return DIRECTION_OFFSET[group % 8] + (group >= 8 ? 11 : 0);
 }
-constexpr auto GROUP_KINDS = [] {
+constexpr auto GROUP_KINDS = []() consteval {
   std::array<std::uint16_t, STEP_GROUP_NB> kinds{};
   for (int k = 0; k < PIECE_TYPE_NB; ++k)
     for (int d = 0; d < 8; ++d)

@@ -12,20 +12,20 @@ namespace komaban {
 
 namespace masks {
 
-constexpr Bitboard rows(int first, int last) {
+consteval Bitboard rows(int first, int last) {
   Bitboard b = 0;
   for (int r = first; r <= last; ++r)
     for (int c = 1; c <= 9; ++c) b |= square_bb(make_square(c, r));
   return b;
 }
 
-constexpr Bitboard grid() {
+consteval Bitboard grid() {
   Bitboard b = 0;
   for (int i = 0; i < GRID_SQUARES; ++i) b |= square_bb(i);
   return b;
 }
 
-constexpr Bitboard squares(std::initializer_list<std::pair<int, int>> column_rows) {
+consteval Bitboard squares(std::initializer_list<std::pair<int, int>> column_rows) {
   Bitboard b = 0;
   for (auto [c, r] : column_rows) b |= square_bb(make_square(c, r));
   return b;
@@ -38,7 +38,7 @@ constexpr std::array<Bitboard, COLOR_NB> LAST_ROW = {rows(9, 9), rows(1, 1)};
 constexpr std::array<Bitboard, COLOR_NB> LAST_TWO_ROWS = {rows(8, 9), rows(1, 2)};
 
 // Start squares per kind and colour; White's are Black's turned half a turn.
-constexpr Bitboard mirror(Bitboard b) {
+consteval Bitboard mirror(Bitboard b) {
   Bitboard m = 0;
   for (int i = 0; i < GRID_SQUARES; ++i)
     if (contains(b, i))
@@ -58,7 +58,7 @@ constexpr std::array<Bitboard, PIECE_TYPE_NB> BLACK_START = {
     rows(3, 3),
 };
 
-constexpr std::array<std::array<Bitboard, PIECE_TYPE_NB>, COLOR_NB> START = [] {
+constexpr std::array<std::array<Bitboard, PIECE_TYPE_NB>, COLOR_NB> START = []() consteval {
   std::array<std::array<Bitboard, PIECE_TYPE_NB>, COLOR_NB> start{};
   for (int k = 0; k < PIECE_TYPE_NB; ++k) {
     start[0][k] = BLACK_START[k];
@@ -67,7 +67,7 @@ constexpr std::array<std::array<Bitboard, PIECE_TYPE_NB>, COLOR_NB> START = [] {
   return start;
 }();
 
-constexpr Bitboard start_of(Color c) {
+consteval Bitboard start_of(Color c) {
   Bitboard b = 0;
   for (Bitboard k : START[index(c)]) b |= k;
   return b;

@@ -44,11 +44,11 @@ inline constexpr int SQUARE_NB = 128;
 inline constexpr int MAX_SLIDE = 8;
 
 // A landing square ends a direction when it is a wall square or off the grid.
-constexpr bool on_board(int t) { return t >= 0 && t < GRID_SQUARES && !contains(masks::WALL, t); }
+consteval bool on_board(int t) { return t >= 0 && t < GRID_SQUARES && !contains(masks::WALL, t); }
 
 // RAY[d][s]: the squares a slide from s in Black's direction d may reach on
 // an empty board, at most eight of them.
-inline constexpr auto RAY = [] {
+inline constexpr auto RAY = []() consteval {
   std::array<std::array<Bitboard, SQUARE_NB>, 8> ray{};
   for (int d = 0; d < 8; ++d)
     for (int s = 0; s < SQUARE_NB; ++s)
@@ -59,12 +59,12 @@ inline constexpr auto RAY = [] {
 }();
 
 // Index offset of a step or jump of colour c in Black's direction d.
-constexpr int step_offset(int c, int d, Reach reach) {
+consteval int step_offset(int c, int d, Reach reach) {
   return (c ? -1 : 1) * (DIRECTION_OFFSET[d] + (reach == JUMP ? 11 : 0));
 }
 
 // STEP_TARGETS[c][k][s]: step and jump landings of kind k of colour c from s.
-inline constexpr auto STEP_TARGETS = [] {
+inline constexpr auto STEP_TARGETS = []() consteval {
   std::array<std::array<std::array<Bitboard, SQUARE_NB>, PIECE_TYPE_NB>, COLOR_NB> steps{};
   for (int c = 0; c < COLOR_NB; ++c)
     for (int k = 0; k < PIECE_TYPE_NB; ++k)
@@ -124,7 +124,7 @@ inline Bitboard rays(Square s, Bitboard blockers) {
 }
 
 // Slide directions as a mask over Black's directions, for colour c.
-constexpr unsigned slide_mask(PieceType kind, int c) {
+consteval unsigned slide_mask(PieceType kind, int c) {
   unsigned mask = 0;
   for (int d = 0; d < 8; ++d)
     if (REACH[index(kind)][d] == SLIDE) mask |= 1u << (c ? (d + 4) % 8 : d);
@@ -163,7 +163,7 @@ inline Bitboard slide_targets(PieceType kind, int c, Square s, Bitboard blockers
 
 // Every square a slide of kind k and colour c from s reaches on an empty
 // board: the union of its rays.
-constexpr Bitboard slide_reach(int c, int k, int s) {
+consteval Bitboard slide_reach(int c, int k, int s) {
   Bitboard reach = 0;
   const unsigned mask = slide_mask(PieceType(k), c);
   for (int d = 0; d < 8; ++d)
@@ -266,16 +266,6 @@ inline Bitboard drop_targets(const Board& b, const Piece& label) {
                        pawn_columns(b.color_boards[o] & b.piece_boards[index(PieceType::Pawn)]));
     default: return 0;
   }
-}
-
-// Kinds a hand label can drop: Gold to Pawn, the King never.
-constexpr bool is_droppable(PieceType k) { return k >= PieceType::Gold && k <= PieceType::Pawn; }
-
-// Kinds dropped on every empty playing square: their drop targets need no
-// further test.
-constexpr bool drops_anywhere(PieceType k) {
-  return k == PieceType::Gold || k == PieceType::Rook || k == PieceType::Bichop ||
-         k == PieceType::Silver;
 }
 
 }  // namespace komaban

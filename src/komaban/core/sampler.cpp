@@ -16,7 +16,7 @@ struct Steps {
   std::array<std::array<std::int8_t, 8>, COLOR_NB> offsets{};
   unsigned count = 0;
 };
-constexpr auto STEPS = [] {
+constexpr auto STEPS = []() consteval {
   std::array<Steps, PIECE_TYPE_NB> steps{};
   for (int k = 0; k < PIECE_TYPE_NB; ++k)
     for (int d = 0; d < 8; ++d) {
@@ -29,7 +29,7 @@ constexpr auto STEPS = [] {
   return steps;
 }();
 
-constexpr std::uint16_t kind_bit(PieceType k) { return std::uint16_t(1u << index(k)); }
+consteval std::uint16_t kind_bit(PieceType k) { return std::uint16_t(1u << index(k)); }
 
 // Step and jump candidates come in groups of kinds with as many directions
 // each: a group's candidates are its pieces times that count, piece by piece.
@@ -44,7 +44,7 @@ struct StepGroup {
   // checked below).
   unsigned reciprocal = 0;
 };
-constexpr auto STEP_GROUPS = [] {
+constexpr auto STEP_GROUPS = []() consteval {
   std::array<StepGroup, MoveSampler::STEP_GROUP_NB> groups = {{
       {kind_bit(PieceType::King), false},
       {std::uint16_t(kind_bit(PieceType::Gold) | kind_bit(PieceType::ProSilver) |
@@ -66,7 +66,7 @@ constexpr auto STEP_GROUPS = [] {
   return groups;
 }();
 
-constexpr bool step_groups_sound() {
+consteval bool step_groups_sound() {
   std::uint16_t plain = 0, promoting = 0;
   for (const StepGroup& g : STEP_GROUPS) {
     for (int k = 0; k < PIECE_TYPE_NB; ++k)
@@ -87,7 +87,7 @@ static_assert(step_groups_sound());
 
 // Squares from which a piece of the group's kinds and colour c has a
 // promoting step on an empty board: every square for a plain group.
-constexpr auto GROUP_REGION = [] {
+constexpr auto GROUP_REGION = []() consteval {
   std::array<std::array<Bitboard, MoveSampler::STEP_GROUP_NB>, COLOR_NB> region{};
   for (int c = 0; c < COLOR_NB; ++c)
     for (int g = 0; g < MoveSampler::STEP_GROUP_NB; ++g) {
@@ -110,7 +110,7 @@ constexpr auto GROUP_REGION = [] {
 // Candidates of a Rook, Bichop, Dragon or Horse of colour c on s: the
 // squares its rays reach, plus those in the zone (all of them from the zone)
 // again for a promotable kind. At most 2 x 16.
-constexpr auto SLIDE_BOUND = [] {
+constexpr auto SLIDE_BOUND = []() consteval {
   std::array<std::array<std::array<std::uint8_t, SQUARE_NB>, PIECE_TYPE_NB>, COLOR_NB> bound{};
   for (int c = 0; c < COLOR_NB; ++c)
     for (int k = 0; k < PIECE_TYPE_NB; ++k)
