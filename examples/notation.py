@@ -94,7 +94,7 @@ def load_sfen(line: str) -> Game:
     return game
 
 
-def _turn_square(square: str) -> str:
+def turn_square(square: str) -> str:
     """A square's text turned half a turn: "7c" <-> "3g" (komaban <-> USI)."""
     return f"{10 - int(square[0])}{chr(ord('a') + ord('i') - ord(square[1]))}"
 
@@ -106,12 +106,12 @@ def usi_to_komaban(usi: str, side: ColorType) -> str:
     """
     if usi[1] == "*":
         letter = usi[0].upper() if side == ColorType.Black else usi[0].lower()
-        return f"{letter}*{_turn_square(usi[2:4])}"
-    return _turn_square(usi[0:2]) + _turn_square(usi[2:4]) + usi[4:]
+        return f"{letter}*{turn_square(usi[2:4])}"
+    return turn_square(usi[0:2]) + turn_square(usi[2:4]) + usi[4:]
 
 
 def komaban_to_usi(text: str) -> str:
     """USI move text for komaban move text ("7c7d" -> "3g3f", "p*5e" -> "P*5e")."""
     if text[1] == "*":
-        return f"{text[0].upper()}*{_turn_square(text[2:4])}"
-    return _turn_square(text[0:2]) + _turn_square(text[2:4]) + text[4:]
+        return f"{text[0].upper()}*{turn_square(text[2:4])}"
+    return turn_square(text[0:2]) + turn_square(text[2:4]) + text[4:]

@@ -1,22 +1,27 @@
 """Plays random shogi games from the start position and reports on them.
 
-Prints a report, and draws the distribution of game lengths and the share of
-each outcome to random_games.png (or the file given with --plot).
+Prints a report, draws the distribution of game lengths and the share of each
+outcome to random_games.png (or the file given with --plot), and the final
+position of the last game, its last move highlighted, to random_game.svg (or
+the file given with --svg).
 
-Usage: python examples/random_games.py [GAMES] [--plot FILE.png]    (default 1000 games)
+Usage: python examples/random_games.py [GAMES] [--plot FILE.png] [--svg FILE.svg]
+(default 1000 games)
 """
 
 from __future__ import annotations
 
 import argparse
+import random
 import statistics
 import sys
 import time
 from pathlib import Path
 
+from diagram import board_svg
 from tqdm import tqdm  # type: ignore[import-untyped, unused-ignore]
 
-from komaban import Address, Board, ColorType, Game
+from komaban import Address, Board, ColorType, Game, Move
 
 MOVE_LIMIT = 500
 # Indexed by int(PieceType): kinds are unhashable values, their numbers are not.
@@ -41,6 +46,26 @@ def diagram(board: Board) -> str:
         lines.append(f"  {row} |{''.join(cells)}| {chr(ord('a') + row - 1)}")
     lines.append("    +" + "-" * 27 + "+")
     return "\n".join(lines)
+
+
+def random_game(rng: random.Random) -> tuple[Game, Move | None]:
+    """A game from the start position to its end, and its last move.
+
+    Plays as Game().random_play() does, but move by move in Python so that the
+    last move is known: each move drawn uniformly from search_moves with rng, a
+    side without a move loses, and the game ends when a King is captured or at
+    the move limit.
+    """
+    game, last = Game(), None
+    while not game.is_finished()[0]:
+        moves = game.board.search_moves(game.turn)
+        if not moves:
+            game.winner = ColorType.White if game.turn == ColorType.Black else ColorType.Black
+            return game, last
+        last = rng.choice(moves)
+        game.execute_move(last)
+    game.winner = game.is_finished()[1]
+    return game, last
 
 
 def plot(lengths: list[int], outcomes: dict[str, int], path: Path) -> None:
@@ -76,40 +101,54 @@ def main(argv: list[str]) -> int:
         metavar="FILE",
         help="chart file (default random_games.png)",
     )
+    parser.add_argument(
+        "--svg",
+        type=Path,
+        default=Path("random_game.svg"),
+        metavar="FILE",
+        help="diagram of the last game's final position (default random_game.svg)",
+    )
     args = parser.parse_args(argv)
     games: int = args.games
     if games < 1:
         parser.error("the number of games must be at least 1")
 
-    black_wins = white_wins = 0
-    at_limit = 0
+    outcomes = {"Black wins": 0, "White wins": 0, "move limit": 0}
     lengths: list[int] = []
-    start = time.perf_counter()
-    for _ in tqdm(range(games), desc="playing", unit="game", disable=None):
-        last = Game().random_play()
+
+    def outcome(game: Game) -> str:
+        return "move limit" if game.move_number >= MOVE_LIMIT else f"{game.winner.name} wins"
+
+    # All games but the last are played natively, and timed; the last is played
+    # move by move so that its diagram can show the last move.
+    with tqdm(total=games, desc="playing", unit="game", disable=None) as progress:
+        start = time.perf_counter()
+        for _ in range(games - 1):
+            game = Game().random_play()
+            lengths.append(game.move_number - 1)
+            outcomes[outcome(game)] += 1
+            progress.update()
+        elapsed = time.perf_counter() - start
+        last, last_move = random_game(random.Random())
         lengths.append(last.move_number - 1)
-        if last.move_number >= MOVE_LIMIT:
-            at_limit += 1
-        elif last.winner == ColorType.Black:
-            black_wins += 1
-        else:
-            white_wins += 1
-    elapsed = time.perf_counter() - start
+        outcomes[outcome(last)] += 1
+        progress.update()
 
     print(f"games played         {games}")
-    print(f"Black wins           {black_wins}")
-    print(f"White wins           {white_wins}")
-    print(f"move limit reached   {at_limit}")
+    print(f"Black wins           {outcomes['Black wins']}")
+    print(f"White wins           {outcomes['White wins']}")
+    print(f"move limit reached   {outcomes['move limit']}")
     print(f"mean length          {statistics.mean(lengths):.1f} moves")
     print(f"median length        {statistics.median(lengths):g} moves")
-    print(f"games per second     {games / elapsed:,.0f}")
+    if games > 1:
+        print(f"games per second     {(games - 1) / elapsed:,.0f}")
     print()
-    outcome = "move limit" if last.move_number >= MOVE_LIMIT else f"{last.winner.name} wins"
-    print(f"final position of game {games} ({lengths[-1]} moves, {outcome}):")
+    print(f"final position of game {games} ({lengths[-1]} moves, {outcome(last)}):")
     print(diagram(last.board))
-    outcomes = {"Black wins": black_wins, "White wins": white_wins, "move limit": at_limit}
     plot(lengths, outcomes, args.plot)
     print(f"\nchart of lengths and outcomes written to {args.plot.resolve()}")
+    args.svg.write_text(board_svg(last, last_move=last_move), encoding="utf-8")
+    print(f"diagram of the final position written to {args.svg.resolve()}")
     return 0
 
 

@@ -3,6 +3,7 @@
 import re
 import subprocess
 import sys
+import xml.etree.ElementTree as ET
 from pathlib import Path
 
 DEMO = Path(__file__).resolve().parent.parent / "examples" / "random_games.py"
@@ -29,6 +30,10 @@ def test_demo_report_adds_up(tmp_path):
     chart = tmp_path / "random_games.png"
     assert f"written to {chart}" in out
     assert chart.read_bytes().startswith(b"\x89PNG")
+    svg = tmp_path / "random_game.svg"
+    assert f"written to {svg}" in out
+    highlights = ET.parse(svg).findall("{http://www.w3.org/2000/svg}rect[@class='highlight']")
+    assert len(highlights) in (1, 2)  # a drop's square, or a move's two
 
 
 def test_demo_rejects_a_bad_game_count():

@@ -8,6 +8,7 @@ blocks are executed, pycon blocks are doctests whose output must match. A line
 import doctest
 import importlib.util
 import re
+import sys
 from pathlib import Path
 
 import pytest
@@ -15,6 +16,8 @@ import pytest
 from komaban import ColorType, Game, Move
 
 ROOT = Path(__file__).resolve().parent.parent
+# Pages use the programs of examples/ (diagram.py) as a notebook beside them would.
+sys.path.insert(0, str(ROOT / "examples"))
 PAGES = [ROOT / "README.md", *sorted((ROOT / "docs").glob("*.md"))]
 FENCE = re.compile(r"^```(\w*)[^\n]*\n(.*?)^```[ \t]*$", re.M | re.S)
 SNIPPET = re.compile(r'^--8<-- "([^"]+)"$', re.M)
@@ -47,7 +50,7 @@ def test_code_blocks_run(page):
             continue
         ran += 1
     assert runner.failures == 0, "".join(report)
-    assert ran > 0 or page.name in ("api.md", "examples.md", "performance.md")
+    assert ran > 0 or page.name in ("api.md", "performance.md")
 
 
 def load_notation():
