@@ -15,6 +15,7 @@
 
 #include "komaban/core/game.h"
 #include "komaban/core/movegen.h"
+#include "komaban/core/playout.h"
 #include "komaban/core/position.h"
 
 using namespace komaban;
@@ -64,7 +65,7 @@ int main(int argc, char** argv) {
     if (std::strcmp(argv[i], "--quick") == 0) scale = 1;
   }
   auto list = std::make_unique<MoveList>();
-  auto sampler = std::make_unique<MoveSampler>();
+  auto playout = std::make_unique<Playout>();
   Rng rng(
       {0x243f6a8885a308d3ULL, 0x13198a2e03707344ULL, 0xa4093822299f31d0ULL, 0x082efa98ec4e6c89ULL});
 
@@ -98,7 +99,7 @@ int main(int argc, char** argv) {
     plies = 0;
     for (long i = 0; i < GAMES; ++i) {
       Game g;
-      play_random(g, rng, *sampler);
+      play_random(g, rng, *playout);
       plies += g.move_number - 1;
     }
   });

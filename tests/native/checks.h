@@ -28,8 +28,8 @@
 #include "komaban/core/move.h"
 #include "komaban/core/movegen.h"
 #include "komaban/core/panic.h"
+#include "komaban/core/playout.h"
 #include "komaban/core/position.h"
-#include "komaban/core/sampler.h"
 #include "komaban/core/sfen.h"
 #include "komaban/core/utf8.h"
 
@@ -223,52 +223,6 @@ inline void check_bag(const Board& b, Color c, MoveList& list, MoveBag& bag) {
   std::vector<Move> from_bag;
   for (std::size_t i = 0; i < bag.size(); ++i) from_bag.push_back(bag[i]);
   check(sorted(from_bag) == sorted({list.begin(), list.end()}), "bag holds the list's moves");
-}
-
-// The sampler's candidates, enumerated one by one: the accepted ones are
-// exactly the list's moves, each as often as listed, both with the slide
-// pieces' first counts and with every count shrunk to the piece's moves; each
-// names the kind standing on its from square. A fault here skews the draw.
-// b must be a position for which generate_moves succeeds for c.
-inline void check_sampler(const Board& b, Color c, MoveList& list, MoveSampler& sampler) {
-  generate_moves(b, c, list);
-  const std::vector<Move> expected = sorted({list.begin(), list.end()});
-  std::vector<Move> accepted;
-  sampler.prepare(b, c);
-  for (int pass = 0; pass < 2; ++pass) {
-    if (pass) sampler.shrink_all();
-    check(sampler.weight() <= 65536, "sampler weight fits a 16-bit draw", long(sampler.weight()));
-    accepted.clear();
-    for (std::uint32_t i = 0; i < sampler.weight(); ++i) {
-      const MoveSampler::Candidate candidate = sampler.candidate(i);
-      if (!candidate.accepted) continue;
-      accepted.push_back(candidate.move);
-      if (candidate.kind != PieceType::None)
-        check(!is_drop(candidate.move) &&
-                  piece_type_at(b, from_square(candidate.move)) == candidate.kind,
-              "sampler names the moving kind", candidate.move);
-    }
-    check(sorted(accepted) == expected, "sampler accepts exactly the list's moves", pass);
-  }
-}
-
-// A draw from the sampler: a listed move (generate_moves' list in list), or
-// none only when nothing is listed; executed with its kind known, it does
-// what execute_move does.
-inline void check_draw(const Board& b, Color c, const MoveList& list, MoveSampler& sampler,
-                       Rng& rng) {
-  MoveSampler::Candidate drawn;
-  if (!sampler.draw(b, c, rng, drawn)) {
-    check(list.size == 0, "no draw only without moves");
-    return;
-  }
-  check(std::find(list.begin(), list.end(), drawn.move) != list.end(), "a drawn move is listed",
-        drawn.move);
-  if (drawn.kind == PieceType::None) return;
-  Board known = b, searched = b;
-  execute_board_move(known, drawn.move, drawn.kind, c);
-  execute_move(searched, drawn.move);
-  check(known == searched, "execution with the kind known matches", drawn.move);
 }
 
 // ---- Execution -------------------------------------------------------------
@@ -500,6 +454,79 @@ inline bool same_failure(const std::optional<std::string>& actual,
   const std::string tail = expected->substr(marker + 1);
   return actual->compare(0, marker, *expected, 0, marker) == 0 && actual->size() > tail.size() &&
          actual->compare(actual->size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// ---- Random play ------------------------------------------------------------
+
+// The playout's candidates for the game it is attached to, enumerated one by
+// one: the accepted ones are exactly the list's moves, each as often as
+// listed, and each names the kind it moves or drops. A fault here skews the
+// draw.
+inline void check_candidates(const Game& g, Playout& playout, MoveList& list) {
+  generate_moves(g.board, g.turn, list);
+  playout.prepare();
+  check(playout.weight() <= 65536, "candidates fit a 16-bit draw", long(playout.weight()));
+  std::vector<Move> accepted;
+  for (std::uint32_t i = 0; i < playout.weight(); ++i) {
+    const Playout::Candidate candidate = playout.candidate(i);
+    if (!candidate.accepted) continue;
+    accepted.push_back(candidate.move);
+    const PieceType kind = is_drop(candidate.move)
+                               ? move_piece(candidate.move).kind
+                               : piece_type_at(g.board, from_square(candidate.move));
+    check(kind == candidate.kind, "a candidate names its kind", candidate.move);
+  }
+  check(sorted(accepted) == sorted({list.begin(), list.end()}),
+        "the accepted candidates are the list's moves");
+}
+
+// One move of random play on a game that is not over, checked: with the
+// playout when it is attached to the game (its candidates enumerated first
+// when enumerate is set, its state compared with one built afresh after the
+// move: the shadow check), else the plain way. The move played is a listed
+// one and is executed as the reference does; number and turn advance; the
+// game ends exactly by the end rules, with their winner; a side without moves
+// loses with nothing played. Returns whether the game goes on.
+inline bool check_random_move(Game& g, Playout* playout, MoveBag& bag, Rng& rng, MoveList& list,
+                              bool enumerate = true) {
+  const Game before = g;
+  const bool failing = panic_of([&] { generate_moves(g.board, g.turn, list); }).has_value();
+  const std::vector<Move> expected =
+      failing ? std::vector<Move>{} : std::vector<Move>(list.begin(), list.end());
+  if (playout) {
+    check(!failing, "the playout only takes games whose moves can be listed");
+    if (enumerate) check_candidates(g, *playout, list);
+  }
+  Move played = 0;
+  bool goes_on = false;
+  const bool failed = panic_of([&] {
+                        goes_on = playout ? playout->play_move(rng, &played)
+                                          : play_random_move(g, rng, bag, &played);
+                      }).has_value();
+  check(failed == failing, "random play fails exactly where generation does");
+  if (failed) return false;
+  if (expected.empty()) {
+    check(!goes_on && g.winner == ~before.turn && g.board == before.board &&
+              g.move_number == before.move_number,
+          "a side without moves loses, nothing played");
+    return false;
+  }
+  check(std::find(expected.begin(), expected.end(), played) != expected.end(),
+        "the move played is listed", played);
+  Board after = before.board;
+  reference_execute(after, played);
+  check(g.board == after, "the move played is executed as the reference does", played);
+  check(g.move_number == std::uint16_t(before.move_number + 1) && g.turn == ~before.turn,
+        "number and turn advance");
+  const Outcome end =
+      g.move_number >= 500 ? Outcome{true, Color::None} : reference_king_outcome(g.board);
+  check(goes_on == !end.finished, "the game ends exactly by the end rules");
+  check(g.winner == (end.finished ? end.winner : before.winner), "the winner of the end rules");
+  if (playout) {
+    const std::string mismatch = playout->verify();
+    check(mismatch.empty(), mismatch.empty() ? "" : mismatch.c_str());
+  }
+  return goes_on;
 }
 
 }  // namespace komaban::checks

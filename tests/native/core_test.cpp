@@ -1,6 +1,7 @@
 // Native checks of the core, built with AddressSanitizer and UBSan by
 // tests/test_native_core.py: the constant tables, the move list against its
-// reference, the move bag and the move sampler against the move list,
+// reference, the move bag and random play's candidates against the move list,
+// random playouts checked move by move with their state shadowed,
 // position invariants under play, and readers and execution fed arbitrary
 // input and compared with their references (checks.h). Exits non-zero with a message on the first
 // failure.
@@ -22,7 +23,7 @@
 #include "komaban/core/game.h"
 #include "komaban/core/move.h"
 #include "komaban/core/movegen.h"
-#include "komaban/core/sampler.h"
+#include "komaban/core/playout.h"
 #include "komaban/core/sfen.h"
 
 using namespace komaban;
@@ -175,22 +176,61 @@ void check_hand() {
 
 // Whole random games as Python plays them: over by the end rules, winner
 // recorded, invariants kept. A finished game is left alone.
-void check_play_random(Rng& rng, MoveSampler& sampler) {
+void check_play_random(Rng& rng, Playout& playout) {
   for (int game = 0; game < 200; ++game) {
     Game g;
     g.turn = game % 2 ? Color::White : Color::Black;
-    play_random(g, rng, sampler);
+    play_random(g, rng, playout);
     check_invariants(g.board);
     const Outcome end = game_outcome(g);
     check(end.finished && g.winner == end.winner, "random play ends by the end rules",
           g.move_number);
     const Game over = g;
-    play_random(g, rng, sampler);
+    play_random(g, rng, playout);
     check(g.board == over.board && g.move_number == over.move_number, "a finished game stays");
   }
-  check(&scratch_move_sampler() == &scratch_move_sampler() &&
-            &scratch_move_list() == &scratch_move_list(),
+  check(&scratch_playout() == &scratch_playout() && &scratch_move_list() == &scratch_move_list(),
         "per-thread scratch space is reused");
+}
+
+// Sound positions far from the start: one King of each colour, pieces of any
+// kind on any playing square (promoted ones everywhere, Pawns, Lances and
+// Knights on rows they cannot leave, Pawns on most columns), hands from empty
+// to full (counts that wrap included), any side to move, move numbers up to
+// the limit.
+Game odd_game(Rng& rng) {
+  Game g;
+  g.board = Board{};
+  auto empty_square = [&] {
+    for (;;) {
+      const Square s = make_square(1 + rng.uniform(8), 1 + rng.uniform(8));
+      if (!contains(g.board.occupied, s)) return s;
+    }
+  };
+  for (const Color c : {Color::Black, Color::White})
+    place_piece(g.board, empty_square(), PieceType::King, c);
+  const int pieces = 4 + int(rng.uniform(56));
+  const bool promoted = rng.uniform(3) == 0;
+  for (int n = 0; n < pieces; ++n) {
+    auto kind = PieceType(2 + rng.uniform(12));
+    if (promoted && is_promotable(kind)) kind = promote(kind);
+    place_piece(g.board, empty_square(), kind, Color(rng.uniform(1)));
+  }
+  if (rng.uniform(2) == 0)  // Pawns on every column they can have
+    for (const Color c : {Color::Black, Color::White})
+      for (int column = 1; column <= 9; ++column) {
+        const Square s = make_square(column, 1 + rng.uniform(8));
+        if (!contains(g.board.occupied, s)) place_piece(g.board, s, PieceType::Pawn, c);
+      }
+  constexpr std::uint8_t COUNTS[] = {0, 1, 2, 18, 255};
+  const int hands = int(rng.uniform(2));  // empty, mixed, full
+  for (int slot = 0; slot < Hand::SIZE; ++slot)
+    g.board.hand.counts[slot] = hands == 0   ? 0
+                                : hands == 1 ? COUNTS[rng.uniform(4)]
+                                             : COUNTS[1 + rng.uniform(3)];
+  g.turn = Color(rng.uniform(1));
+  g.move_number = std::uint16_t(rng.uniform(7) ? 1 + rng.uniform(400) : 490 + rng.uniform(9));
+  return g;
 }
 
 // The generator of random play is seeded from the operating system, afresh
@@ -222,12 +262,15 @@ void check_seeding() {
 
 }  // namespace
 
-int main() {
+// Usage: core_test [PLAYOUTS]: the number of shadowed playouts from odd
+// positions, 2,000 by default (`make native-check` runs 20,000).
+int main(int argc, char** argv) {
   on_failure = count_failure;
+  const long playouts = argc > 1 ? std::atol(argv[1]) : 2000;
   Rng rng({1, 2, 3, 4});
   auto list = std::make_unique<MoveList>();
   auto bag = std::make_unique<MoveBag>();
-  auto sampler = std::make_unique<MoveSampler>();
+  auto playout = std::make_unique<Playout>();
   long sampled_positions = 0;
 
   // Uniform draws stay in range and fill small ranges evenly.
@@ -245,34 +288,32 @@ int main() {
 
   check_two_word_bitboard(rng);
   check_hand();
-  check_play_random(rng, *sampler);
+  check_play_random(rng, *playout);
   check_seeding();
 
-  // Random games: invariants after every move, bag and sampler against
-  // list, text round trips.
+  // Random games: invariants after every move, bag and random play's
+  // candidates against the list, the state shadowed, text round trips. Every
+  // other game is played the plain way.
   for (int game = 0; game < 600; ++game) {
     Game g;
-    while (!game_outcome(g).finished) {
+    Playout* attached = nullptr;
+    if (game % 2) {
+      attached = playout.get();
+      check(playout->attach(g), "the playout takes the start position");
+    }
+    for (bool goes_on = true; goes_on;) {
       if (game % 8 == 0) check_generation(g.board, g.turn, *list);
       check_bag(g.board, g.turn, *list, *bag);
-      check_sampler(g.board, g.turn, *list, *sampler);
-      ++sampled_positions;
+      sampled_positions += attached != nullptr;
       for (const Move m : *list)
         check(read_move_text(move_text(m)) == m, "move text round trip", m);
-      if (!list->size) break;
-      Move m = list->moves[rng.uniform(std::uint16_t(list->size - 1))];
-      if (game % 2) {  // every other game draws with the sampler
-        check_draw(g.board, g.turn, *list, *sampler, rng);
-        MoveSampler::Candidate drawn;
-        if (sampler->draw(g.board, g.turn, rng, drawn)) m = drawn.move;
-      }
-      play(g, m);
+      goes_on = check_random_move(g, attached, *bag, rng, *list);
       check_invariants(g.board);
       Board rebuilt = read_position(write_board_field(g.board));
       rebuilt.hand = g.board.hand;
       bool promoted = false;
       for (int k = int(PieceType::Dragon); k < PIECE_TYPE_NB; ++k)
-        promoted |= g.board.piece_boards[k] != 0;
+        promoted |= any(g.board.piece_boards[k]);
       if (!promoted) check(rebuilt == g.board, "board text round trip");
     }
   }
@@ -285,21 +326,20 @@ int main() {
       b.hand.pieces[rng.uniform(15)] = {color_from_byte(std::uint8_t(rng.next())),
                                         PieceType(rng.uniform(14))};
     for (const Color c : {Color::Black, Color::White, Color::None, Color::ColorNumber}) {
-      bool failed = false;
       try {
         check_bag(b, c, *list, *bag);
       } catch (const Panic&) {
-        failed = true;
       }
-      if (!is_player(c)) continue;
-      try {
-        check_sampler(b, c, *list, *sampler);
-        ++sampled_positions;
-        check(!failed, "sampler fails where the list does");
-        check_draw(b, c, *list, *sampler, rng);
-      } catch (const Panic&) {
-        check(failed, "sampler fails only where the list does");
-      }
+      // Random play takes the position with its state exactly when it is
+      // sound, with the fresh hand labels and a player to move.
+      Game g;
+      g.board = b;
+      g.turn = c;
+      if (game_outcome(g).finished) continue;
+      const bool attached = playout->attach(g);
+      check(attached == (is_sound(b) && is_player(c) && b.hand.pieces == Hand{}.pieces),
+            "random play's state covers exactly the sound positions");
+      check_random_move(g, attached ? playout.get() : nullptr, *bag, rng, *list);
     }
     for (const Color c : {Color::Black, Color::White, Color::None, Color::ColorNumber})
       if (round % 4 == 0) check_generation(b, c, *list);
@@ -311,17 +351,39 @@ int main() {
     }
   }
 
-  // Odd boards, both colours to move, and draws from them: a drawn move is a
-  // listed one, and no draw means no listed move.
+  // Odd boards, both colours to move: random play's candidates against the
+  // list, and a move drawn.
   for (int round = 0; round < 5000; ++round) {
-    const Board b = odd_board(rng);
+    Game g;
+    g.board = odd_board(rng);
     for (const Color c : {Color::Black, Color::White}) {
-      check_sampler(b, c, *list, *sampler);
+      g.turn = c;
+      if (game_outcome(g).finished || !playout->attach(g)) continue;
+      Game copy = g;
+      playout->attach(copy);
+      check_random_move(copy, playout.get(), *bag, rng, *list);
       ++sampled_positions;
-      check_draw(b, c, *list, *sampler, rng);
     }
   }
-  check(sampled_positions >= 100000, "sampler checked on enough positions", int(sampled_positions));
+
+  // Shadowed playouts from odd positions to their end: after every move the
+  // state agrees with one built afresh from the record; every third move
+  // the candidates are enumerated too.
+  long shadowed_moves = 0;
+  for (long n = 0; n < playouts; ++n) {
+    Game g = odd_game(rng);
+    if (game_outcome(g).finished) continue;
+    check(playout->attach(g), "the playout takes a sound position");
+    for (bool goes_on = true; goes_on; ++shadowed_moves) {
+      const bool enumerate = shadowed_moves % 3 == 0;
+      sampled_positions += enumerate;
+      goes_on = check_random_move(g, playout.get(), *bag, rng, *list, enumerate);
+    }
+  }
+  std::printf("%ld shadowed playouts, %ld moves; candidates enumerated on %ld positions\n",
+              playouts, shadowed_moves, sampled_positions);
+  check(sampled_positions >= 100000, "candidates enumerated on enough positions",
+        int(sampled_positions));
 
   // Readers take any bytes and read them as the references do.
   for (int round = 0; round < 20000; ++round) {

@@ -28,12 +28,13 @@ void input_turn(Game& g, std::string_view text) {
   g.turn = first == 'b' ? Color::Black : first == 'w' ? Color::White : Color::None;
 }
 
-bool play_random_move(Game& g, Rng& rng, MoveSampler& sampler, Move* played) {
-  MoveSampler::Candidate drawn;
-  if (!sampler.draw(g.board, g.turn, rng, drawn)) {
+bool play_random_move(Game& g, Rng& rng, MoveBag& bag, Move* played) {
+  bag.generate(g.board, g.turn);
+  if (bag.size() == 0) {
     g.winner = ~g.turn;
     return false;
   }
+  const MoveRuns::Entry drawn = bag.entry(rng.uniform(std::uint16_t(bag.size() - 1)));
   if (played) *played = drawn.move;
   if (drawn.kind == PieceType::None)
     execute_move(g.board, drawn.move);
@@ -48,12 +49,6 @@ bool play_random_move(Game& g, Rng& rng, MoveSampler& sampler, Move* played) {
   const Outcome outcome = king_outcome(g.board);
   if (outcome.finished) g.winner = outcome.winner;
   return !outcome.finished;
-}
-
-void play_random(Game& g, Rng& rng, MoveSampler& sampler) {
-  if (game_outcome(g).finished) return;
-  while (play_random_move(g, rng, sampler)) {
-  }
 }
 
 }  // namespace komaban

@@ -8,7 +8,6 @@
 #include "komaban/core/movegen.h"
 #include "komaban/core/position.h"
 #include "komaban/core/random.h"
-#include "komaban/core/sampler.h"
 
 namespace komaban {
 
@@ -37,18 +36,13 @@ void input_move_number(Game& g, std::string_view text);
 // "b" Black, "w" White, anything else None; only the first character counts.
 void input_turn(Game& g, std::string_view text);
 
-// Plays uniformly random moves until the game is over and records the winner
-// when a move of this call ended it. A side to move without any move loses:
-// the game stops there with the opponent as winner. Each move is drawn with
-// the same chance as an index into the move list (see MoveSampler); sampler
-// is scratch space, reused for every move.
-void play_random(Game& g, Rng& rng, MoveSampler& sampler);
-
-// One move of play_random, on a game that is not over: plays a random move
-// of the side to move (stored in *played when played is given) and records
-// the winner if it ended the game. Returns whether the game goes on; false
-// with nothing played when the side to move has no move.
-bool play_random_move(Game& g, Rng& rng, MoveSampler& sampler, Move* played = nullptr);
+// One move of random play, the plain way, on a game that is not over: draws
+// a move of the side to move's list uniformly from the exact bag (scratch
+// space), plays it (stored in *played when played is given) and records the
+// winner if it ended the game. Returns whether the game goes on; false with
+// the opponent as winner and nothing played when the side to move has no
+// move. Throws Panic where generate_moves does.
+bool play_random_move(Game& g, Rng& rng, MoveBag& bag, Move* played = nullptr);
 
 }  // namespace komaban
 

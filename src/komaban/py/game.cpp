@@ -3,6 +3,7 @@
 
 #include <type_traits>
 
+#include "komaban/core/playout.h"
 #include "komaban/core/sfen.h"
 #include "komaban/py/classes.h"
 
@@ -115,7 +116,7 @@ PyObject* random_play(PyObject* self, PyObject*) {
   return guarded([&] {
     ExclusiveBorrow borrow(self_of(self)->borrow);
     Game& g = self_of(self)->value;
-    play_random(g, thread_rng(), scratch_move_sampler());
+    play_random(g, thread_rng(), scratch_playout());
     return wrap<GameClass>(g);
   });
 }
