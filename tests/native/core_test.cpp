@@ -231,6 +231,11 @@ int main() {
   auto sampler = std::make_unique<MoveSampler>();
   long sampled_positions = 0;
 
+  // The operating system's entropy source answers, with fresh bits each call
+  // (two equal 256-bit seeds would mean a broken or constant source).
+  check(entropy_seed() != entropy_seed(), "entropy seeds differ");
+  check(&thread_rng() == &thread_rng(), "one generator per thread");
+
   // Uniform draws stay in range and fill small ranges evenly.
   for (const std::uint16_t max : {0, 1, 2, 6, 29, 100, 65534, 65535}) {
     std::vector<int> seen(std::size_t(max) + 1);
