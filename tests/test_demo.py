@@ -5,6 +5,10 @@ import subprocess
 import sys
 from pathlib import Path
 
+from helpers import needs_second_interpreter
+
+pytestmark = needs_second_interpreter
+
 DEMO = Path(__file__).resolve().parent.parent / "examples" / "random_games.py"
 
 
