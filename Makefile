@@ -177,17 +177,18 @@ CORE_TEST_CXXFLAGS := -std=c++20 -Wall -Wextra -Werror -Isrc
 # the host's pip, and the whole suite run by the arm64 interpreter under
 # qemu-aarch64-static, the native core check (cross-compiled, with UBSan, on
 # the cross compiler's own arm64 libraries) with it.
-# The tree and the wheels are kept under build/arm64 and reused.
+# The tree and the wheels are kept under build/arm64 and reused (the wheels
+# until the extras in pyproject.toml change).
 ARM64 := build/arm64
 ARM64_SYSROOT := $(ARM64)/sysroot
 ARM64_SITE := $(ARM64)/site
 ARM64_PYTHON_VERSION := 3.11
 ARM64_CXX := aarch64-linux-gnu-g++
 ARM64_RUN := qemu-aarch64-static -L $(ARM64_SYSROOT)
-ARM64_TEST_DEPS := $(shell $(PYTHON) -c 'import tomllib; \
+ARM64_TEST_DEPS = $(shell $(PYTHON) -c 'import tomllib; \
   extras = tomllib.load(open("pyproject.toml", "rb"))["project"]["optional-dependencies"]; \
   print(" ".join(repr(r) for r in extras["test"] + extras["examples"]))' 2>/dev/null)
-ARM64_PLATFORMS := manylinux2014_aarch64 $(foreach v,$(shell seq 17 36),manylinux_2_$(v)_aarch64)
+ARM64_PLATFORMS = manylinux2014_aarch64 $(foreach v,$(shell seq 17 36),manylinux_2_$(v)_aarch64)
 
 test-arm64: $(VENV)/bin/activate
 	tools/system-packages
