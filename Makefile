@@ -20,7 +20,7 @@ SUPPORTED_PYTHONS := 3.11 3.12 3.13
 .PHONY: all install demo test test-pythons sanitize-install sanitize fuzz docs bench bench-peers \
   native-bench dist check-dist lint-tools format lint clean fuzz-native-build fuzz-native \
   fuzz-replay fuzz-merge coverage
-.PHONY: test-two-word
+.PHONY: test-two-word test-arm64 test-windows-core check-macos
 
 all: install
 
@@ -199,6 +199,75 @@ test-two-word: $(TWO_WORD_VENV)/bin/activate
 	  --config-settings=cmake.define.KOMABAN_TWO_WORD_BITBOARD=ON \
 	  --config-settings=build-dir=build/two-word ".[test,examples]"
 	KOMABAN_CORE_TEST_CXXFLAGS=-DKOMABAN_TWO_WORD_BITBOARD $(TWO_WORD_PY) -m pytest -q
+
+# The compiler flags of CMakeLists.txt's release build, for the targets below
+# that call a cross compiler directly.
+MODULE_CXXFLAGS := -std=c++20 -O3 -DNDEBUG -fPIC -fvisibility=hidden -fvisibility-inlines-hidden \
+  -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wno-sign-conversion -Werror -Isrc
+# The native core check, as tests/test_native_core.py builds it.
+CORE_TEST_SOURCES := tests/native/core_test.cpp $(wildcard src/komaban/core/*.cpp)
+CORE_TEST_CXXFLAGS := -std=c++20 -Wall -Wextra -Werror -Isrc
+
+# aarch64 Linux under emulation: the module cross-compiled with Debian's
+# aarch64 compiler against the CPython of an arm64 Debian tree
+# (tools/arm64-sysroot), the test dependencies as aarch64 wheels fetched by
+# the host's pip, and the whole suite run by the arm64 interpreter under
+# qemu-aarch64-static, the native core check (cross-compiled, with UBSan, on
+# the cross compiler's own arm64 libraries) with it.
+# The tree and the wheels are kept under build/arm64 and reused (the wheels
+# until the extras in pyproject.toml change).
+ARM64 := build/arm64
+ARM64_SYSROOT := $(ARM64)/sysroot
+ARM64_SITE := $(ARM64)/site
+ARM64_PYTHON_VERSION := 3.11
+ARM64_CXX := aarch64-linux-gnu-g++
+ARM64_RUN := qemu-aarch64-static -L $(ARM64_SYSROOT)
+ARM64_TEST_DEPS = $(shell $(PYTHON) -c 'import tomllib; \
+  extras = tomllib.load(open("pyproject.toml", "rb"))["project"]["optional-dependencies"]; \
+  print(" ".join(repr(r) for r in extras["test"] + extras["examples"]))' 2>/dev/null)
+ARM64_PLATFORMS = manylinux2014_aarch64 $(foreach v,$(shell seq 17 36),manylinux_2_$(v)_aarch64)
+
+test-arm64: $(VENV)/bin/activate
+	tools/system-packages
+	tools/arm64-sysroot $(ARM64_SYSROOT)
+	@if [ "$$(cat $(ARM64_SITE)/.requirements 2>/dev/null)" != "$(ARM64_TEST_DEPS)" ]; then \
+	  set -x; rm -rf $(ARM64_SITE) && \
+	  $(VPY) -m pip install --quiet --target $(ARM64_SITE) --only-binary=:all: \
+	    $(addprefix --platform ,$(ARM64_PLATFORMS)) --implementation cp \
+	    --python-version $(ARM64_PYTHON_VERSION) $(ARM64_TEST_DEPS) && \
+	  echo "$(ARM64_TEST_DEPS)" > $(ARM64_SITE)/.requirements; \
+	fi
+	rm -rf $(ARM64)/module && mkdir -p $(ARM64)/module
+	cp -r src/komaban-stubs $(ARM64)/module/
+	$(ARM64_CXX) $(MODULE_CXXFLAGS) -isystem $(ARM64_SYSROOT)/usr/include/python$(ARM64_PYTHON_VERSION) \
+	  -idirafter $(ARM64_SYSROOT)/usr/include -shared \
+	  -Wl,--version-script=src/komaban/py/exports.map -Wl,--exclude-libs,ALL \
+	  $(wildcard src/komaban/core/*.cpp src/komaban/py/*.cpp) \
+	  -o $(ARM64)/module/komaban.cpython-$(subst .,,$(ARM64_PYTHON_VERSION))-aarch64-linux-gnu.so
+	$(ARM64_CXX) $(CORE_TEST_CXXFLAGS) -O1 -g -fsanitize=undefined -fno-sanitize-recover=all \
+	  $(CORE_TEST_SOURCES) -o $(ARM64)/core_test
+	PYTHONPATH=$(ARM64)/module:$(ARM64_SITE) \
+	  KOMABAN_CORE_TEST_COMMAND="qemu-aarch64-static -L /usr/aarch64-linux-gnu $(ARM64)/core_test" \
+	  $(ARM64_RUN) $(ARM64_SYSROOT)/usr/bin/python$(ARM64_PYTHON_VERSION) -m pytest -q -p no:cacheprovider -rs
+
+# The native core check built for Windows x86-64 with Debian's MinGW-w64
+# compiler (the 128-bit integer bitboard, BCryptGenRandom) and run under Wine,
+# with its own Wine prefix under build/.
+WINDOWS_CXX := x86_64-w64-mingw32-g++-posix
+test-windows-core:
+	tools/system-packages
+	mkdir -p build/windows
+	$(WINDOWS_CXX) $(CORE_TEST_CXXFLAGS) -O2 -static $(CORE_TEST_SOURCES) -lbcrypt \
+	  -o build/windows/core_test.exe
+	WINEPREFIX=$(CURDIR)/build/windows/wine WINEDEBUG=-all /usr/lib/wine/wine64 build/windows/core_test.exe
+
+# The module compiled and linked for macOS, x86_64 and arm64, with the clang
+# of the ziglang package (tools/check_macos.py); any warning fails.
+ZIGLANG := ziglang==0.17.0
+check-macos: $(VENV)/bin/activate
+	tools/system-packages
+	$(VPY) -m pip install --quiet $(ZIGLANG)
+	$(VPY) tools/check_macos.py
 
 # ---- end of portable builds ----
 

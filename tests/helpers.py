@@ -1,6 +1,33 @@
 """Shared test helpers."""
 
+import errno
+import subprocess
+import sys
+
 import pytest
+
+
+def _interpreter_binary_refused():
+    """Whether the kernel refuses to execute this interpreter's own binary.
+
+    So it is when the interpreter runs under user-mode emulation (`make
+    test-arm64` runs the arm64 one under qemu-aarch64-static): the emulator
+    covers this process alone, and a child started from sys.executable fails
+    with "exec format error". Any other failure is left to the tests.
+    """
+    try:
+        subprocess.run([sys.executable, "-c", ""], capture_output=True, timeout=120)
+    except OSError as error:
+        return error.errno == errno.ENOEXEC
+    return False
+
+
+# For tests that start a second interpreter.
+needs_second_interpreter = pytest.mark.skipif(
+    _interpreter_binary_refused(),
+    reason="starts a second interpreter, which the kernel cannot execute here: "
+    "this one runs under user-mode emulation (qemu)",
+)
 
 
 def panic_of(func):

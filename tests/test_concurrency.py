@@ -8,6 +8,7 @@ import sys
 import threading
 import time
 
+from helpers import needs_second_interpreter
 from strategies import BLACK, WHITE, field, is_panic, move_text
 
 from komaban import Board, Game, Hand, Move, PieceType
@@ -133,6 +134,7 @@ def play_games(_):
     return [(g.move_number, str(g.board)) for g in (Game().random_play() for _ in range(3))]
 
 
+@needs_second_interpreter
 def test_spawned_workers_play_different_games():
     # Forked children are checked in test_random_play.py.
     with multiprocessing.get_context("spawn").Pool(2) as pool:

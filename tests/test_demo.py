@@ -6,6 +6,10 @@ import sys
 import xml.etree.ElementTree as ET
 from pathlib import Path
 
+from helpers import needs_second_interpreter
+
+pytestmark = needs_second_interpreter
+
 DEMO = Path(__file__).resolve().parent.parent / "examples" / "random_games.py"
 
 

@@ -7,6 +7,7 @@ import sys
 from pathlib import Path
 
 import pytest
+from helpers import needs_second_interpreter
 
 EXAMPLES = Path(__file__).resolve().parent.parent / "examples"
 EVALUATE = EXAMPLES / "evaluate_positions.py"
@@ -52,6 +53,7 @@ def check_rows(rows, playouts):
         assert float(row["ci_low"]) <= score <= float(row["ci_high"])
 
 
+@needs_second_interpreter
 def test_evaluate_on_a_process_pool_with_a_malformed_line(tmp_path):
     positions = tmp_path / "positions.sfen"
     lines = [
@@ -82,6 +84,7 @@ def test_evaluate_on_a_process_pool_with_a_malformed_line(tmp_path):
     assert chart.read_bytes().startswith(b"\x89PNG")
 
 
+@needs_second_interpreter
 def test_evaluate_on_a_local_dask_cluster_to_parquet(tmp_path):
     pq = pytest.importorskip("pyarrow.parquet")
     out = tmp_path / "results.parquet"
@@ -108,6 +111,7 @@ def test_evaluate_on_a_local_dask_cluster_to_parquet(tmp_path):
     check_rows(rows, 30)
 
 
+@needs_second_interpreter
 def test_evaluate_bench_reports_scaling(tmp_path):
     positions = tmp_path / "positions.sfen"
     positions.write_text(START + "\n")
@@ -118,6 +122,7 @@ def test_evaluate_bench_reports_scaling(tmp_path):
     assert re.search(r"scaling with 2 workers: [\d.]+ x 1 worker, efficiency \d+ %", result.stdout)
 
 
+@needs_second_interpreter
 def test_monte_carlo_player_match(tmp_path):
     chart = tmp_path / "match.png"
     result = run(PLAYER, "--games", 2, "--playouts", 1, "--workers", 2, "--plot", chart)

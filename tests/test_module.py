@@ -11,6 +11,7 @@ import tracemalloc
 import weakref
 
 import pytest
+from helpers import needs_second_interpreter
 
 import komaban
 from komaban import Address, Board, ColorType, Game, Hand, Move, Piece, PieceType
@@ -94,6 +95,7 @@ REFUSALS = (
 
 
 @pytest.mark.skipif(INTERPRETERS is None, reason="no sub-interpreter support")
+@needs_second_interpreter
 def test_a_second_interpreter_is_refused():
     # In a child process, so that a crash fails this test alone.
     script = SECOND_INTERPRETER.format(module=INTERPRETERS)

@@ -7,6 +7,7 @@ import sys
 from pathlib import Path
 
 import pytest
+from helpers import needs_second_interpreter
 
 import komaban
 
@@ -25,6 +26,7 @@ def mypy(*args, cwd):
     )
 
 
+@needs_second_interpreter
 def test_stubtest_passes(tmp_path):
     result = subprocess.run(
         [sys.executable, "-m", "mypy.stubtest", "komaban", "--allowlist",
@@ -34,6 +36,7 @@ def test_stubtest_passes(tmp_path):
     assert result.returncode == 0, result.stdout + result.stderr
 
 
+@needs_second_interpreter
 def test_examples_and_bench_pass_strict_mypy():
     result = mypy("--strict", "examples", "bench", cwd=ROOT)
     assert result.returncode == 0, result.stdout + result.stderr
@@ -59,6 +62,7 @@ komaban.PanicException  # E attr-defined
 """
 
 
+@needs_second_interpreter
 def test_user_script_is_checked_against_the_installed_stubs(tmp_path):
     (tmp_path / "user.py").write_text(USER_SCRIPT)
     out = mypy("--strict", "--no-pretty", "user.py", cwd=tmp_path).stdout

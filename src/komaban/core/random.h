@@ -41,7 +41,8 @@ class Rng {
   std::array<std::uint64_t, 4> state_;
 };
 
-// 256 bits from the operating system: getrandom, else /dev/urandom.
+// 256 bits from the operating system: getrandom (else /dev/urandom) on
+// Linux, getentropy on macOS and the BSDs, BCryptGenRandom on Windows.
 std::array<std::uint64_t, 4> entropy_seed();
 
 // The calling thread's generator, created on first use and seeded afresh in

@@ -2,7 +2,7 @@
 #define KOMABAN_CORE_REACH_H
 
 // Where pieces reach: directions, rays, step and jump targets, slide and drop
-// targets. Shared by the move list, the move bag and the move sampler, so
+// targets. Shared by the move list, the move bag and random play, so
 // that all three read one set of rules.
 
 #include <array>
