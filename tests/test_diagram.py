@@ -10,6 +10,7 @@ from collections import Counter
 from pathlib import Path
 
 import pytest
+from helpers import needs_second_interpreter
 
 from komaban import Address, Board, ColorType, Game
 
@@ -159,6 +160,7 @@ def run(*args, cwd=None):
     )
 
 
+@needs_second_interpreter
 @pytest.mark.parametrize(
     "text",
     [
@@ -177,6 +179,7 @@ def test_command_line_rejects_bad_input_in_one_line(tmp_path, text):
     assert not (tmp_path / "board.svg").exists()
 
 
+@needs_second_interpreter
 def test_command_line_draws_a_standard_sfen_line(tmp_path):
     result = run(MIDDLE_GAME, "-o", "board.svg", "--coordinates", "usi", "--letters", cwd=tmp_path)
     assert result.returncode == 0, result.stderr

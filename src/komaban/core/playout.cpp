@@ -328,6 +328,7 @@ void Playout::prepare() {
   rays_ = &side.lists[RAY_LIST];
   ray_weight_ = side.ray_weight;
 
+
   drop_weight_ = 0;
   drop_count_ = 0;
   const std::uint8_t* counts = b.hand.counts.data() + first_drop_slot(c_);
