@@ -500,8 +500,12 @@ inline bool check_random_move(Game& g, Playout* playout, MoveBag& bag, Rng& rng,
   Move played = 0;
   bool goes_on = false;
   const bool failed = panic_of([&] {
-                        goes_on = playout ? playout->play_move(rng, &played)
-                                          : play_random_move(g, rng, bag, &played);
+                        if (!playout) {
+                          goes_on = play_random_move(g, rng, bag, &played);
+                          return;
+                        }
+                        goes_on = playout->play_move(rng, &played);
+                        playout->sync();
                       }).has_value();
   check(failed == failing, "random play fails exactly where generation does");
   if (failed) return false;

@@ -76,7 +76,7 @@ constexpr std::array<Membership, PIECE_TYPE_NB> MEMBERSHIP = {{
     {10, SINK, RAYS},  // Bichop
     {2, 7, SINK},      // Silver
     {3, 8, SINK},      // Knight
-    {10, SINK, RAYS},  // Lance
+    {10, SINK, SINK},  // Lance: all lances at once, see prepare()
     {4, 9, SINK},      // Pawn
     {5, SINK, RAYS},   // Dragon
     {6, SINK, RAYS},   // Horse
@@ -87,7 +87,7 @@ constexpr std::array<Membership, PIECE_TYPE_NB> MEMBERSHIP = {{
 }};
 
 // Each kind's groups step exactly as the kind does, a promoting group only
-// holds promotable kinds, the ray list exactly the sliding kinds; and the
+// holds promotable kinds, the ray list the sliding kinds but the Lance; and the
 // reciprocals divide exactly.
 consteval bool memberships_sound() {
   for (int k = 1; k < PIECE_TYPE_NB; ++k) {
@@ -100,7 +100,7 @@ consteval bool memberships_sound() {
       if (reach == STEP || reach == JUMP) offsets[steps++] = std::int8_t(step_offset(0, d, reach));
       slides = slides || reach == SLIDE;
     }
-    if ((m.ray == RAYS) != slides) return false;
+    if ((m.ray == RAYS) != (slides && k != index(PieceType::Lance))) return false;
     if ((m.promoting != SINK) != (steps != 0 && is_promotable(PieceType(k)))) return false;
     if (STEP_GROUPS[m.plain].promoting) return false;
     for (const int g : {int(m.plain), int(m.promoting)})
@@ -132,11 +132,11 @@ constexpr auto IN_PROMOTING_GROUP = []() consteval {
 }();
 
 // Candidates of ray pieces, per colour, kind of rays (orthogonal: Rook and
-// Dragon; diagonal: Bichop and Horse; the Lance's) and square: every square
+// Dragon; diagonal: Bichop and Horse) and square: every square
 // the rays reach on an empty board, with its direction, then again, for the
 // promotable kinds, those where a move promotes: the ones in the zone, all of
 // them from the zone. At most 2 x 16.
-enum RayKind { ORTHOGONAL, DIAGONAL, LANCE_RAY, RAY_KIND_NB };
+enum RayKind { ORTHOGONAL, DIAGONAL, RAY_KIND_NB };
 struct RayCandidates {
   std::uint8_t plain = 0, total = 0;
   std::array<Square, 32> to{};
@@ -144,7 +144,7 @@ struct RayCandidates {
 };
 constexpr auto RAY_CANDIDATES = []() consteval {
   std::array<std::array<std::array<RayCandidates, SQUARE_NB>, RAY_KIND_NB>, COLOR_NB> table{};
-  constexpr PieceType KINDS[RAY_KIND_NB] = {PieceType::Rook, PieceType::Bichop, PieceType::Lance};
+  constexpr PieceType KINDS[RAY_KIND_NB] = {PieceType::Rook, PieceType::Bichop};
   for (int c = 0; c < COLOR_NB; ++c)
     for (int r = 0; r < RAY_KIND_NB; ++r)
       for (int s = 0; s < SQUARE_NB; ++s) {
@@ -167,9 +167,7 @@ constexpr auto RAY_CANDIDATES = []() consteval {
 }();
 
 constexpr RayKind ray_kind(PieceType k) {
-  return k == PieceType::Lance                            ? LANCE_RAY
-         : k == PieceType::Rook || k == PieceType::Dragon ? ORTHOGONAL
-                                                          : DIAGONAL;
+  return k == PieceType::Rook || k == PieceType::Dragon ? ORTHOGONAL : DIAGONAL;
 }
 
 // Candidates of a piece of kind k and colour c on s in the ray list; 0 for
@@ -241,6 +239,7 @@ void Playout::build() {
     side.kings = 0;
     side.pawns.fill(0);
     side.pawn_columns = 0;
+    side.lances = 0;
   }
   for (int k = 1; k < PIECE_TYPE_NB; ++k)
     for (int c = 0; c < COLOR_NB; ++c)
@@ -260,6 +259,7 @@ void Playout::add_piece(int c, Square s, PieceType kind) {
   push(rays, s);
   side.ends_stale = true;
   side.kings += kind == PieceType::King;
+  if (kind == PieceType::Lance) side.lances |= square_bb(s);
   if (kind == PieceType::Pawn && side.pawns[column_of(s)]++ == 0)
     side.pawn_columns |= COLUMN_BB[column_of(s)];
 }
@@ -274,6 +274,7 @@ void Playout::remove_piece(int c, Square s, PieceType kind) {
   erase(side.lists[m.ray], s);
   side.ends_stale = true;
   side.kings -= kind == PieceType::King;
+  if (kind == PieceType::Lance) side.lances &= ~square_bb(s);
   if (kind == PieceType::Pawn && --side.pawns[column_of(s)] == 0)
     side.pawn_columns &= ~COLUMN_BB[column_of(s)];
 }
@@ -286,6 +287,7 @@ void Playout::move_piece(int c, Square from, Square to, PieceType kind) {
   cell_[to + PAD] = cell_[from + PAD];
   cell_[from + PAD] = 0;
   relocate(side.lists[m.plain], from, to);
+  if (kind == PieceType::Lance) side.lances ^= square_bb(from) | square_bb(to);
   List& rays = side.lists[m.ray];
   const std::uint8_t weight = RAY_WEIGHT[c][index(kind)][to];
   side.ray_weight += weight - RAY_WEIGHT[c][index(kind)][from];
@@ -328,6 +330,16 @@ void Playout::prepare() {
   rays_ = &side.lists[RAY_LIST];
   ray_weight_ = side.ray_weight;
 
+  // All the mover's Lances at once: their targets by an occluded fill. A
+  // Lance only moves forward, so from the zone all its targets are in the
+  // zone: the promoting targets are the targets in the zone.
+  lances_ = side.lances;
+  lance_plain_ = (c_ ? lance_targets<-FILE_NB>(lances_, blockers_)
+                     : lance_targets<FILE_NB>(lances_, blockers_)) &
+                 ~own_;
+  lance_promoting_ = lance_plain_ & zone_;
+  lance_plain_count_ = std::uint32_t(popcount(lance_plain_));
+  lance_weight_ = lance_plain_count_ + std::uint32_t(popcount(lance_promoting_));
 
   drop_weight_ = 0;
   drop_count_ = 0;
@@ -339,7 +351,7 @@ void Playout::prepare() {
   std::uint64_t held;
   std::memcpy(&held, eight.data(), sizeof held);
   if (!held) return;
-  const Bitboard empty = b.piece_boards[index(PieceType::None)];
+  const Bitboard empty = masks::PLAYING & ~blockers_;
   for (int k = index(PieceType::Gold); k <= index(PieceType::Pawn); ++k) {
     if (!counts[k - index(PieceType::Gold)]) continue;
     Bitboard targets = empty;
@@ -352,7 +364,16 @@ void Playout::prepare() {
   }
 }
 
-Playout::Candidate Playout::candidate(std::uint32_t i) const {
+// The draw's hot path: inlined into play_move's loop.
+#if defined(__GNUC__)
+#define KOMABAN_ALWAYS_INLINE __attribute__((always_inline)) inline
+#elif defined(_MSC_VER)
+#define KOMABAN_ALWAYS_INLINE __forceinline
+#else
+#define KOMABAN_ALWAYS_INLINE inline
+#endif
+
+KOMABAN_ALWAYS_INLINE Playout::Candidate Playout::decode(std::uint32_t i) const {
   const Side& side = sides_[c_];
   if (i < step_weight_) {
     // The group by comparisons with the groups' ends, without a branch.
@@ -387,12 +408,25 @@ Playout::Candidate Playout::candidate(std::uint32_t i) const {
     return {make_board_move(from, to, i >= entry.plain), kind, accepted};
   }
   i -= ray_weight_;
+  if (i < lance_weight_) {
+    // The Lance that reaches the target is the first one behind it.
+    const bool promoting = i >= lance_plain_count_;
+    const Square to = promoting ? nth_square(lance_promoting_, i - lance_plain_count_)
+                                : nth_square(lance_plain_, i);
+    const int back = c_ ? FILE_NB : -FILE_NB;
+    auto from = Square(to + back);
+    while (!contains(lances_, from)) from = Square(from + back);
+    return {make_board_move(from, to, promoting), PieceType::Lance, true};
+  }
+  i -= lance_weight_;
   int d = 0;
   while (i >= drops_[d].end) ++d;
   const DropRun& run = drops_[d];
   const std::uint32_t first = d ? drops_[d - 1].end : 0;
   return {make_drop(nth_square(run.targets, i - first), Color(c_), run.kind), run.kind, true};
 }
+
+Playout::Candidate Playout::candidate(std::uint32_t i) const { return decode(i); }
 
 // Plays a move of the side to move's list on the record and the state.
 void Playout::apply(Move m, PieceType kind) {
@@ -402,39 +436,36 @@ void Playout::apply(Move m, PieceType kind) {
   const Bitboard to_bb = square_bb(to);
   if (is_drop(m)) {
     --b.hand.counts[first_drop_slot(c) + index(kind) - index(PieceType::Gold)];
-    b.occupied |= to_bb;
     b.color_boards[c] |= to_bb;
-    b.piece_boards[index(PieceType::None)] &= ~to_bb;
-    b.piece_boards[index(kind)] |= to_bb;
     add_piece(c, to, kind);
     return;
   }
   const Square from = from_square(m);
-  const Bitboard from_bb = square_bb(from);
   const std::uint8_t landing = cell_[to + PAD];
   if (landing) {
     // A capture: the piece goes to the mover's hand, demoted.
     const PieceType captured = cell_kind(landing);
     remove_piece(them, to, captured);
     b.color_boards[them] &= ~to_bb;
-    b.piece_boards[index(captured)] &= ~to_bb;
     b.hand.add_to_slot(std::size_t(c * 8 + index(demote(captured)) - 1), 1);
-  } else {
-    b.occupied |= to_bb;
-    b.piece_boards[index(PieceType::None)] &= ~to_bb;
   }
+  b.color_boards[c] = (b.color_boards[c] & ~square_bb(from)) | to_bb;
   const PieceType arriving = is_promote(m) && is_promotable(kind) ? promote(kind) : kind;
-  b.occupied &= ~from_bb;
-  b.color_boards[c] = (b.color_boards[c] & ~from_bb) | to_bb;
-  b.piece_boards[index(kind)] &= ~from_bb;
-  b.piece_boards[index(PieceType::None)] |= from_bb;
-  b.piece_boards[index(arriving)] |= to_bb;
   if (arriving == kind) {
     move_piece(c, from, to, kind);
   } else {
     remove_piece(c, from, kind);
     add_piece(c, to, arriving);
   }
+}
+
+void Playout::sync() {
+  Board& b = game_->board;
+  b.occupied = b.color_boards[0] | b.color_boards[1];
+  for (Bitboard& board : b.piece_boards) board = 0;
+  b.piece_boards[index(PieceType::None)] = masks::PLAYING & ~b.occupied;
+  for_each_square(b.occupied,
+                  [&](Square s) { b.piece_boards[cell_[s + PAD] & 15] |= square_bb(s); });
 }
 
 bool Playout::play_move(Rng& rng, Move* played) {
@@ -444,7 +475,7 @@ bool Playout::play_move(Rng& rng, Move* played) {
   const std::uint32_t w = weight();
   Candidate drawn{0, PieceType::None, false};
   for (int attempt = 0; w && attempt < MAX_REJECTIONS && !drawn.accepted; ++attempt)
-    drawn = candidate(rng.uniform(std::uint16_t(w - 1)));
+    drawn = decode(rng.uniform(std::uint16_t(w - 1)));
   if (!drawn.accepted && w) {
     // Too many rejections in a row: the exact bag, each entry as likely.
     bag_.generate(g.board, g.turn);
@@ -488,6 +519,7 @@ std::string Playout::verify() const {
     if (mine.kings != theirs.kings) return "King count" + colour;
     if (mine.pawns != theirs.pawns || mine.pawn_columns != theirs.pawn_columns)
       return "Pawn columns" + colour;
+    if (mine.lances != theirs.lances) return "Lances" + colour;
     if (mine.ray_weight != theirs.ray_weight) return "ray weight" + colour;
     std::uint32_t end = 0;
     for (int g = 0; g < GROUP_NB; ++g) {
@@ -514,6 +546,7 @@ void play_random(Game& g, Rng& rng, Playout& playout) {
   if (playout.attach(g)) {
     while (playout.play_move(rng)) {
     }
+    playout.sync();
     return;
   }
   while (play_random_move(g, rng, playout.bag())) {

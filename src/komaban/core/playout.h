@@ -16,9 +16,10 @@ namespace komaban {
 // Random play with state carried from ply to ply. For the length of one
 // playout it keeps, beside the game record, a mailbox of the squares and
 // per-colour piece lists, built from the record when the playout starts and
-// updated by every move; the record itself is updated as play_move would.
+// updated by every move. Of the record, moves keep the colour boards and the
+// hand up to date; sync() writes the rest back.
 //
-// A draw is by rejection, as MoveSampler's: every entry of the move list of
+// A draw is by rejection: every entry of the move list of
 // the side to move is exactly one candidate, the other candidates stand for
 // nothing, and a draw that lands on one of those is repeated. Candidates:
 //
@@ -28,12 +29,13 @@ namespace komaban {
 //     into its group's list; it stands for a move when the landing square
 //     holds neither a wall nor a mover's piece (and, promoting, the piece or
 //     its landing is in the zone): one look at the mailbox.
-//   Rook, Bichop, Dragon, Horse and Lance slides: per piece, the squares its
+//   Rook, Bichop, Dragon and Horse slides: per piece, the squares its
 //     rays reach on an empty board (again promoting, for a promotable kind,
 //     those in the zone, all of them from the zone), listed at compile time
 //     per square with their direction. One stands for a move when nothing
 //     stands between the piece and it and no mover's piece on it: a few
 //     operations on the path's bitboard.
+//   Lance slides: the targets of all Lances at once, exact.
 //   drops: exact, a run of squares per kind held.
 //
 // The incremental state covers sound positions with the fresh hand labels
@@ -54,15 +56,17 @@ class Playout {
   // cover.
   bool attach(Game& g);
 
-  // One move of play_random, with the same result (see play_random_move):
-  // returns whether the game goes on; false with nothing played when the
-  // side to move has no move.
+  // One move of play_random, with the same result once sync() has written
+  // the record (see play_random_move): returns whether the game goes on;
+  // false with nothing played when the side to move has no move.
   bool play_move(Rng& rng, Move* played = nullptr);
+  // Writes the squares' kinds and occupancy back into the record.
+  void sync();
 
   // The draw's steps, for checking the candidates one by one: prepare() for
   // the side to move, then candidate i < weight().
   void prepare();
-  std::uint32_t weight() const { return step_weight_ + ray_weight_ + drop_weight_; }
+  std::uint32_t weight() const { return step_weight_ + ray_weight_ + lance_weight_ + drop_weight_; }
   Candidate candidate(std::uint32_t i) const;
 
   // Scratch space for the plain way, shared with play_random.
@@ -101,6 +105,7 @@ class Playout {
     // the side may not drop a Pawn.
     std::array<std::uint8_t, FILE_NB> pawns;
     Bitboard pawn_columns;
+    Bitboard lances;
   };
   struct DropRun {
     Bitboard targets;
@@ -129,6 +134,7 @@ class Playout {
   void remove_piece(int c, Square s, PieceType kind);
   void move_piece(int c, Square from, Square to, PieceType kind);
   void apply(Move m, PieceType kind);
+  Candidate decode(std::uint32_t i) const;
 
   Game* game_ = nullptr;
   // What stands on square s is cell_[s + PAD] (see playout.cpp): every step
@@ -144,6 +150,9 @@ class Playout {
   const std::array<std::uint16_t, GROUP_NB>* step_ends_ = nullptr;
   const List* rays_ = nullptr;
   std::uint32_t step_weight_ = 0, ray_weight_ = 0, drop_weight_ = 0;
+  // All the mover's Lances' targets, plain then promoting: exact.
+  Bitboard lances_ = 0, lance_plain_ = 0, lance_promoting_ = 0;
+  std::uint32_t lance_plain_count_ = 0, lance_weight_ = 0;
   std::array<DropRun, 7> drops_;
   int drop_count_ = 0;
   MoveBag bag_;  // the fallback after too many rejections

@@ -25,26 +25,13 @@ class Rng {
     return result;
   }
 
-  // 32 random bits: the two halves of each 64-bit output in turn (every bit
-  // of xoshiro256**'s output is of full quality).
-  std::uint32_t next32() {
-    if (spare_ready_) {
-      spare_ready_ = false;
-      return spare_;
-    }
-    const std::uint64_t x = next();
-    spare_ = std::uint32_t(x);
-    spare_ready_ = true;
-    return std::uint32_t(x >> 32);
-  }
-
   // Uniform in [0, max], without modulo bias (Lemire's multiply-and-reject).
   std::uint32_t uniform(std::uint16_t max) {
     const std::uint32_t range = std::uint32_t(max) + 1;
-    std::uint64_t product = std::uint64_t(next32()) * range;
+    std::uint64_t product = (next() >> 32) * range;
     if (std::uint32_t(product) < range) {
       const std::uint32_t threshold = (0u - range) % range;
-      while (std::uint32_t(product) < threshold) product = std::uint64_t(next32()) * range;
+      while (std::uint32_t(product) < threshold) product = (next() >> 32) * range;
     }
     return std::uint32_t(product >> 32);
   }
@@ -52,8 +39,6 @@ class Rng {
  private:
   static constexpr std::uint64_t rotl(std::uint64_t x, int k) { return (x << k) | (x >> (64 - k)); }
   std::array<std::uint64_t, 4> state_;
-  std::uint32_t spare_ = 0;
-  bool spare_ready_ = false;
 };
 
 // 256 bits from the operating system: getrandom (else /dev/urandom) on
