@@ -15,7 +15,10 @@ NATIVE_BENCH := build/bench/komaban_bench
 # Peers for bench-peers only: never dependencies of the module or its tests.
 PEERS := "cshogi==1.1.0" "python-shogi==1.1.1" matplotlib
 # The Python versions the package supports, each tested by test-pythons.
-SUPPORTED_PYTHONS := 3.11 3.12 3.13
+SUPPORTED_PYTHONS := 3.11 3.12 3.13 3.14 3.15
+# Of those, the ones test-pythons takes from a Debian testing chroot
+# (tools/python-chroot, under build/) when this machine lacks them.
+CHROOT_PYTHONS := 3.14 3.15
 
 .PHONY: all install demo test test-pythons sanitize-install sanitize fuzz docs bench bench-peers \
   native-bench dist check-dist lint-tools format lint clean
@@ -59,18 +62,26 @@ docs: install
 	$(VPY) -m pip install --quiet $(DOCS_TOOLS)
 	NO_MKDOCS_2_WARNING=1 $(VENV)/bin/mkdocs build --strict
 
-# The suite on PYTHON (in $(VENV)) and on every other supported version found,
-# each in its own venv under .venvs/. REQUIRE_ALL_PYTHONS=1 fails when one of
-# them is missing.
+# The suite on PYTHON (in $(VENV)) and on every other supported version, each
+# in its own venv under .venvs/: an interpreter found on PATH or in pyenv, else
+# one of CHROOT_PYTHONS in the chroot, where the module is built by the
+# chroot's compiler (its venvs work only in there). REQUIRE_ALL_PYTHONS=1
+# fails when a version is missing.
 test-pythons: test
 	@for version in $(SUPPORTED_PYTHONS); do \
+	  [ "$$version" != "$(PYTHON_VERSION)" ] || continue; \
 	  interpreter=$$(tools/find-python $$version); \
-	  if [ -z "$$interpreter" ]; then \
-	    echo "*** Python $$version not found"; \
-	    [ "$(REQUIRE_ALL_PYTHONS)" != 1 ] || exit 1; \
-	  elif [ "$$version" != "$(PYTHON_VERSION)" ]; then \
+	  if [ -n "$$interpreter" ]; then \
 	    echo "*** Python $$version: $$interpreter"; \
 	    $(MAKE) --no-print-directory test PYTHON=$$interpreter VENV=.venvs/$$version || exit 1; \
+	  elif case " $(CHROOT_PYTHONS) " in *" $$version "*) true;; *) false;; esac && \
+	      tools/python-chroot build $(CHROOT_PYTHONS); then \
+	    echo "*** Python $$version: Debian testing chroot (build/python-chroot)"; \
+	    MAKEFLAGS= tools/python-chroot run env SKBUILD_BUILD_DIR=build/chroot-{wheel_tag} \
+	      make --no-print-directory test PYTHON=python$$version VENV=.venvs/$$version || exit 1; \
+	  else \
+	    echo "*** Python $$version not found"; \
+	    [ "$(REQUIRE_ALL_PYTHONS)" != 1 ] || exit 1; \
 	  fi; \
 	done
 
