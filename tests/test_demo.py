@@ -6,8 +6,10 @@ import sys
 import xml.etree.ElementTree as ET
 from pathlib import Path
 
+import pytest
 from helpers import needs_second_interpreter
 
+pytest.importorskip("matplotlib", reason="the examples extra is not installed")
 pytestmark = needs_second_interpreter
 
 DEMO = Path(__file__).resolve().parent.parent / "examples" / "random_games.py"

@@ -2,7 +2,9 @@
 
 The wheel must hold the extension module, the licence, its dist-info and, once
 they ship, the type stubs, and nothing else; it must carry a manylinux tag; its
-metadata must name exactly the supported Python versions. Then the sdist is
+classifiers must name exactly the supported Python versions, and its
+Requires-Python admit those and the ones after them (no upper bound: a new
+CPython is tested when it comes out) but none before. Then the sdist is
 installed into one fresh venv and the wheel into another, and each installed
 package is imported and used from a directory outside the source tree.
 With --suite, the whole test suite then runs against the installed wheel.
@@ -66,7 +68,8 @@ def wheel_problems(wheel, version):
 
 
 def metadata_problems(wheel, versions):
-    """Requires-Python and the classifiers against the tested versions."""
+    """Requires-Python and the classifiers against the tested versions: the
+    lowest and every later version admitted, the earlier ones refused."""
     with zipfile.ZipFile(wheel) as archive:
         (path,) = [f for f in archive.namelist() if f.endswith(".dist-info/METADATA")]
         meta = Parser().parsestr(archive.read(path).decode())
@@ -75,7 +78,7 @@ def metadata_problems(wheel, versions):
     major, lowest = map(int, versions[0].split("."))
     highest = int(versions[-1].split(".")[1])
     for minor in range(lowest - 1, highest + 2):
-        wanted = f"{major}.{minor}" in versions
+        wanted = minor >= lowest
         if (f"{major}.{minor}.0" in spec) != wanted:
             problems.append(
                 f"Requires-Python {spec} {'excludes' if wanted else 'admits'} {major}.{minor}"
