@@ -9,6 +9,16 @@
 #include "komaban/core/execute.h"
 #include "komaban/core/reach.h"
 
+// For the few functions of the move loop that the compiler would not inline
+// by itself.
+#if defined(__GNUC__)
+#define KOMABAN_ALWAYS_INLINE __attribute__((always_inline)) inline
+#elif defined(_MSC_VER)
+#define KOMABAN_ALWAYS_INLINE __forceinline
+#else
+#define KOMABAN_ALWAYS_INLINE inline
+#endif
+
 namespace komaban {
 
 namespace {
@@ -364,15 +374,6 @@ void Playout::prepare() {
   }
 }
 
-// The draw's hot path: inlined into play_move's loop.
-#if defined(__GNUC__)
-#define KOMABAN_ALWAYS_INLINE __attribute__((always_inline)) inline
-#elif defined(_MSC_VER)
-#define KOMABAN_ALWAYS_INLINE __forceinline
-#else
-#define KOMABAN_ALWAYS_INLINE inline
-#endif
-
 KOMABAN_ALWAYS_INLINE Playout::Candidate Playout::decode(std::uint32_t i) const {
   const Side& side = sides_[c_];
   if (i < step_weight_) {
@@ -429,7 +430,7 @@ KOMABAN_ALWAYS_INLINE Playout::Candidate Playout::decode(std::uint32_t i) const 
 Playout::Candidate Playout::candidate(std::uint32_t i) const { return decode(i); }
 
 // Plays a move of the side to move's list on the record and the state.
-void Playout::apply(Move m, PieceType kind) {
+KOMABAN_ALWAYS_INLINE void Playout::apply(Move m, PieceType kind) {
   Board& b = game_->board;
   const int c = c_, them = 1 - c;
   const Square to = to_square(m);
