@@ -22,7 +22,7 @@ CHROOT_PYTHONS := 3.14 3.15
 
 .PHONY: all install demo test test-pythons sanitize-install sanitize fuzz docs bench bench-peers \
   native-bench dist check-dist lint-tools format lint clean fuzz-native-build fuzz-native \
-  fuzz-replay fuzz-merge coverage
+  fuzz-replay fuzz-merge coverage native-check
 .PHONY: test-two-word test-arm64 test-windows-core check-macos
 
 all: install
@@ -122,6 +122,18 @@ SAN_ENV := LD_PRELOAD="$(realpath $(shell $(CXX) -print-file-name=libasan.so)) \
 # descriptor 2 alone, so a sanitizer report reaches the terminal.
 sanitize: sanitize-install
 	$(SAN_ENV) $(SAN_PY) -m pytest -q --capture=sys --ignore=tests/test_native_core.py
+
+# The native core check with AddressSanitizer and UBSan, as every `make test`
+# runs it, but with SHADOW_PLAYOUTS random playouts from odd positions whose
+# incremental state is compared with a fresh one after every move (2,000 in
+# `make test`).
+SHADOW_PLAYOUTS ?= 20000
+native-check:
+	mkdir -p build
+	$(CXX) -std=c++20 -Wall -Wextra -Werror -Isrc -O1 -g -fsanitize=address,undefined \
+	  -fno-sanitize-recover=all -fno-omit-frame-pointer tests/native/core_test.cpp \
+	  $(wildcard src/komaban/core/*.cpp) -o build/core_test
+	build/core_test $(SHADOW_PLAYOUTS)
 
 # The fuzz targets of the suite (tests marked fuzz) with fresh examples round
 # after round, under the sanitizers, for FUZZ_SECONDS in all. Prints how many

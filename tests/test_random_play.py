@@ -175,3 +175,59 @@ def test_each_listed_move_is_drawn_equally_often(make, turn):
     # fails one run in 10,000, a few moves drawn 1.5 times as often fail.
     chi_square = sum((n - draws_per_move) ** 2 / draws_per_move for n in counts)
     assert chi_square < chi_square_critical(len(counts) - 1), (chi_square, counts)
+
+
+def boxed_horse_position():
+    """Black's only move is its Horse's capture (9,9) x (8,8); White's next
+    one is a Pawn's (5,5) -> (5,4). Black's third move, a Horse move or a drop
+    of the Gold it took, is then drawn from a state that random play has
+    updated twice within the call, the Horse's candidates among them."""
+    board = Board("9/9/9/9/9/9/9/9/9")
+    pieces = [
+        # Black: the Horse in its corner, the King in the other, both walled
+        # in by Pawns and Knights that cannot move from the last rows.
+        ((9, 9), PieceType.Horse, BLACK),
+        ((8, 9), PieceType.Pawn, BLACK),
+        ((9, 8), PieceType.Knight, BLACK),
+        ((7, 7), PieceType.Knight, BLACK),
+        ((6, 9), PieceType.Pawn, BLACK),
+        ((1, 9), PieceType.King, BLACK),
+        ((2, 9), PieceType.Pawn, BLACK),
+        ((1, 8), PieceType.Knight, BLACK),
+        ((2, 8), PieceType.Knight, BLACK),
+        # White: the King walled in the same way, one free Pawn, and a Gold
+        # whose moves all land on its own pieces or leave the board.
+        ((9, 1), PieceType.King, WHITE),
+        ((8, 1), PieceType.Pawn, WHITE),
+        ((9, 2), PieceType.Knight, WHITE),
+        ((8, 2), PieceType.Knight, WHITE),
+        ((5, 5), PieceType.Pawn, WHITE),
+        ((8, 8), PieceType.Gold, WHITE),
+    ]
+    for (column, row), kind, color in pieces:
+        board.deploy(Address(column, row), kind, color)
+    return board
+
+
+def test_draws_stay_uniform_after_moves_of_the_same_call():
+    start = boxed_horse_position()
+    forced = Game(start, move_number=497, turn=BLACK)
+    for turn in (BLACK, WHITE):
+        (move,) = forced.board.search_moves(turn)
+        forced.execute_move(move)
+    board = forced.board
+    outcomes = []
+    for move in board.search_moves(BLACK):
+        after = forced.board
+        after.execute_move(move)
+        outcomes.append(str(after))
+    assert len(outcomes) == len(set(outcomes)) >= 10
+    draws_per_move = 60
+    counts = [0] * len(outcomes)
+    for _ in range(draws_per_move * len(outcomes)):
+        played = Game(start, move_number=497, turn=BLACK).random_play()
+        assert played.move_number == 500
+        counts[outcomes.index(str(played.board))] += 1
+    assert min(counts) >= 20 and max(counts) <= 100, counts
+    chi_square = sum((n - draws_per_move) ** 2 / draws_per_move for n in counts)
+    assert chi_square < chi_square_critical(len(counts) - 1), (chi_square, counts)

@@ -288,7 +288,6 @@ int main(int argc, char** argv) {
 
   check_two_word_bitboard(rng);
   check_hand();
-  check_play_random(rng, *playout);
   check_seeding();
 
   // Random games: invariants after every move, bag and random play's
@@ -317,6 +316,10 @@ int main(int argc, char** argv) {
       if (!promoted) check(rebuilt == g.board, "board text round trip");
     }
   }
+
+  // Whole games as Python plays them, once the moves have been checked one by
+  // one above.
+  check_play_random(rng, *playout);
 
   // Broken positions: generation, the bag and execution of any move value
   // stay in bounds; failures are Panics.
