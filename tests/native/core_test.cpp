@@ -188,6 +188,13 @@ void check_play_random(Rng& rng, Playout& playout) {
     const Game over = g;
     play_random(g, rng, playout);
     check(g.board == over.board && g.move_number == over.move_number, "a finished game stays");
+    // The same from a position outside the playout's state: a piece without
+    // a colour, played the plain way.
+    Game odd;
+    place_piece(odd.board, make_square(5, 5), PieceType::Gold, Color::None);
+    play_random(odd, rng, playout);
+    check(game_outcome(odd).finished && odd.winner == game_outcome(odd).winner,
+          "random play the plain way ends by the end rules");
   }
   check(&scratch_playout() == &scratch_playout() && &scratch_move_list() == &scratch_move_list(),
         "per-thread scratch space is reused");
@@ -325,6 +332,9 @@ int main(int argc, char** argv) {
   // stay in bounds; failures are Panics.
   for (int round = 0; round < 3000; ++round) {
     Board b = scrambled_board(rng);
+    if (round % 2)  // two Kings, so that random play has a game to play
+      for (const Color c : {Color::Black, Color::White})
+        place_piece(b, make_square(1 + rng.uniform(8), 1 + rng.uniform(8)), PieceType::King, c);
     if (rng.uniform(7) == 0)
       b.hand.pieces[rng.uniform(15)] = {color_from_byte(std::uint8_t(rng.next())),
                                         PieceType(rng.uniform(14))};

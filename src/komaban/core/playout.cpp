@@ -451,7 +451,8 @@ KOMABAN_ALWAYS_INLINE void Playout::apply(Move m, PieceType kind) {
     b.hand.add_to_slot(std::size_t(c * 8 + index(demote(captured)) - 1), 1);
   }
   b.color_boards[c] = (b.color_boards[c] & ~square_bb(from)) | to_bb;
-  const PieceType arriving = is_promote(m) && is_promotable(kind) ? promote(kind) : kind;
+  // Listed moves promote only promotable kinds.
+  const PieceType arriving = is_promote(m) ? promote(kind) : kind;
   if (arriving == kind) {
     move_piece(c, from, to, kind);
   } else {

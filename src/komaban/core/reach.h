@@ -171,25 +171,6 @@ consteval Bitboard slide_reach(int c, int k, int s) {
   return reach;
 }
 
-// The four slides of a Rook or Dragon (diagonal false) or of a Bichop or
-// Horse (diagonal true), without a branch on the kind: the diagonal
-// directions are the orthogonal ones plus one, with the same signs.
-inline Bitboard four_slides(bool diagonal, Square s, Bitboard blockers) {
-  static_assert(DIRECTION_OFFSET[0] > 0 && DIRECTION_OFFSET[1] > 0 && DIRECTION_OFFSET[6] > 0 &&
-                DIRECTION_OFFSET[7] > 0 && DIRECTION_OFFSET[2] < 0 && DIRECTION_OFFSET[3] < 0 &&
-                DIRECTION_OFFSET[4] < 0 && DIRECTION_OFFSET[5] < 0);
-  const int d = diagonal;
-  auto up = [&](int dir) {
-    const Bitboard ray = RAY[dir][s];
-    return ray & ~RAY[dir][lowest_square((ray & blockers) | square_bb(127))];
-  };
-  auto down = [&](int dir) {
-    const Bitboard ray = RAY[dir][s];
-    return ray & ~RAY[dir][highest_square((ray & blockers) | square_bb(0))];
-  };
-  return up(0 + d) | down(2 + d) | down(4 + d) | up(6 + d);
-}
-
 // Rows 1 to 9 of every column that holds one of the pawns: each pawn is
 // spread over its whole column (indices 11 apart) by doubling shifts, then
 // cut to rows 1 to 9.
