@@ -363,7 +363,7 @@ def make_figures() -> dict[str, Figure]:
             "`Game().random_play()` plies per second ÷ cshogi Python loop with "
             "`pseudo_legal_moves` (random choice + push until a King is captured or "
             f"{MOVE_LIMIT} plies)",
-            goal=13,
+            goal=20,
         ),
         "legal": Figure("same ÷ cshogi loop with `legal_moves`"),
         "pyshogi": Figure("same ÷ python-shogi pseudo-legal loop"),
