@@ -87,7 +87,7 @@ class Playout {
  private:
   // Squares in no order, with each square's place among them and, in the
   // ray list, each piece's candidates. Indexed by bytes, so that the sink
-  // list (see below) stays in bounds whatever it is given.
+  // list stays in bounds whatever it is given.
   struct List {
     std::array<Square, 256> squares;
     std::array<std::uint8_t, 256> at;
@@ -155,7 +155,7 @@ class Playout {
   std::uint32_t lance_plain_count_ = 0, lance_weight_ = 0;
   std::array<DropRun, 7> drops_;
   int drop_count_ = 0;
-  MoveBag bag_;  // the fallback after too many rejections
+  MoveBag bag_;  // after too many rejections in a row, and for the plain way
 };
 
 // Plays uniformly random moves until the game is over and records the
