@@ -12,6 +12,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "komaban/core/game.h"
 #include "komaban/core/panic.h"
 #include "komaban/core/position.h"
 #include "komaban/core/sfen.h"
@@ -76,6 +77,14 @@ inline Board position(Input& in) {
     b.hand.pieces[slot] = {owner, PieceType(in.byte() % PIECE_TYPE_NB)};
   }
   return b;
+}
+
+// A game of the input: its position, then a byte for the side to move.
+inline Game game(Input& in) {
+  Game g;
+  g.board = position(in);
+  g.turn = color_of(in.byte());
+  return g;
 }
 
 }  // namespace komaban::fuzz

@@ -13,9 +13,7 @@ using namespace komaban::checks;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   fuzz::Input in(data, size);
-  Game g;
-  g.board = fuzz::position(in);
-  g.turn = fuzz::color_of(in.byte());
+  Game g = fuzz::game(in);
   Rng rng({in.quad(), in.quad(), 0, 1});
   auto list = std::make_unique<MoveList>();
   auto bag = std::make_unique<MoveBag>();

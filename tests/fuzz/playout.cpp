@@ -12,9 +12,7 @@ using namespace komaban::checks;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   fuzz::Input in(data, size);
-  Game g;
-  g.board = fuzz::position(in);
-  g.turn = fuzz::color_of(in.byte());
+  Game g = fuzz::game(in);
   // Mostly early numbers, sometimes just below the limit.
   const std::uint8_t number = in.byte();
   g.move_number = std::uint16_t(number & 0x80 ? 500 - (number & 7) : number);
