@@ -370,10 +370,9 @@ int main(int argc, char** argv) {
     Game g;
     g.board = odd_board(rng);
     for (const Color c : {Color::Black, Color::White}) {
-      g.turn = c;
-      if (game_outcome(g).finished || !playout->attach(g)) continue;
       Game copy = g;
-      playout->attach(copy);
+      copy.turn = c;
+      if (game_outcome(copy).finished || !playout->attach(copy)) continue;
       check_random_move(copy, playout.get(), *bag, rng, *list);
       ++sampled_positions;
     }
