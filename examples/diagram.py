@@ -6,7 +6,12 @@ komaban's column 1 is on the left and its row 9 at the top (komaban's board is
 USI's turned half a turn). Pieces are their usual kanji, White's upside down;
 both hands stand beside the board with their counts, White's at the top left
 and Black's at the bottom right. The image is plain SVG, text and shapes only,
-with no dependencies.
+with no dependencies. Each piece on the board carries its square and SFEN
+letter as data attributes (data-square, data-piece), each hand item its letter
+and count, so that programs (the replay page's tests) can read what is drawn.
+
+In IPython or Jupyter, ``register()`` makes a Board or a Game that ends a cell
+show its diagram.
 
 Usage:
     python examples/diagram.py "<SFEN line or komaban board text>" -o board.svg
@@ -24,12 +29,15 @@ import argparse
 import sys
 from collections.abc import Iterator
 from pathlib import Path
-from typing import Literal
+from typing import TYPE_CHECKING, Literal
 from xml.sax.saxutils import escape
 
 from notation import load_sfen, turn_square
 
 from komaban import Address, Board, ColorType, Game, Move, Piece, PieceType
+
+if TYPE_CHECKING:
+    from IPython.core.interactiveshell import InteractiveShell
 
 Coordinates = Literal["komaban", "usi", "both"]
 COORDINATES: tuple[Coordinates, ...] = ("komaban", "usi", "both")
@@ -135,14 +143,32 @@ def _token(cx: float, cy: float, scale: float, white: bool) -> str:
     return " ".join(f"{cx + x * s:.1f},{cy + y * s:.1f}" for x, y in TOKEN)
 
 
+def sfen_letter(piece: Piece) -> str:
+    """The piece's SFEN letter: upper case for Black, lower case for White, "+" if promoted."""
+    letter = LETTERS[int(piece.piece_type)]
+    return letter if piece.owner == ColorType.Black else letter.lower()
+
+
 def _piece(
-    cx: float, cy: float, piece: Piece, *, letters: bool, scale: float = 1.0, title: str = ""
+    cx: float,
+    cy: float,
+    piece: Piece,
+    *,
+    letters: bool,
+    scale: float = 1.0,
+    title: str = "",
+    square: str = "",
 ) -> Iterator[str]:
-    """A piece centred on (cx, cy): a five-sided token pointing at the opponent, and its glyph."""
+    """A piece centred on (cx, cy): a five-sided token pointing at the opponent, and its glyph.
+
+    A piece on the board is marked with its square and SFEN letter (data-square,
+    data-piece), for programs that read the drawing.
+    """
     white = piece.owner != ColorType.Black
     kind = int(piece.piece_type)
     s = SQUARE * scale
-    yield f'<g class="piece {"white" if white else "black"}">'
+    data = f' data-square="{square}" data-piece="{sfen_letter(piece)}"' if square else ""
+    yield f'<g class="piece {"white" if white else "black"}"{data}>'
     if title:
         yield f"<title>{escape(title)}</title>"
     yield (
@@ -151,7 +177,7 @@ def _piece(
     )
     ink = PROMOTED_INK if kind > 8 else INK
     if letters:
-        glyph = LETTERS[kind].lower() if white else LETTERS[kind]
+        glyph = sfen_letter(piece)
         size = s * (0.36 if len(glyph) > 1 else 0.46)
         yield (
             f'<text class="glyph" x="{cx:g}" y="{cy + 0.04 * s + 0.36 * size:.1f}" '
@@ -214,14 +240,15 @@ def _hand(color: ColorType, counts: list[int], *, letters: bool) -> Iterator[str
     x = WIDTH - HAND / 2 - 6 if black else HAND / 2 - 6
     y = TOP + 9 * SQUARE - (len(held) + 0.5) * SQUARE if black else TOP + SQUARE / 2
     side = "black" if black else "white"
-    yield f'<g class="hand {side}">'
+    yield f'<g class="hand {side}" data-hand="{color.name}">'
     yield (
         f'<polygon class="owner" points="{_token(x, y, 0.5, not black)}" '
         f'fill="{INK if black else "#ffffff"}" stroke="{INK}"/>'
     )
     for kind, count in held:
         y += SQUARE
-        yield '<g class="hand-item">'
+        letter = sfen_letter(Piece(color, kind))
+        yield f'<g class="hand-item" data-piece="{letter}" data-count="{count}">'
         title = f"{color.name} {NAMES[int(kind)]} in hand: {count}"
         yield from _piece(x, y, Piece(color, kind), letters=letters, scale=0.8, title=title)
         if count > 1:
@@ -275,9 +302,10 @@ def board_svg(
             if not (1 <= address.column <= 9 and 1 <= address.row <= 9):
                 raise ValueError(f"last move {last_move} leaves the board")
             x, y = cell(address.column, address.row)
+            text = square_text(address.column, address.row)
             out.append(
                 f'<rect class="highlight" x="{x}" y="{y}" width="{SQUARE}" height="{SQUARE}" '
-                f'fill="{HIGHLIGHT_FILL}"/>'
+                f'fill="{HIGHLIGHT_FILL}" data-square="{text}"/>'
             )
     # The grid, its frame and the four star points.
     for n in range(1, 9):
@@ -308,7 +336,8 @@ def board_svg(
             text = square_text(column, row)
             title = f"{piece.owner.name} {NAMES[int(piece.piece_type)]} on {text}"
             title += f" (USI {turn_square(text)})"
-            out.extend(_piece(x + SQUARE / 2, y + SQUARE / 2, piece, letters=letters, title=title))
+            centre = (x + SQUARE / 2, y + SQUARE / 2)
+            out.extend(_piece(*centre, piece, letters=letters, title=title, square=text))
     out.extend(_coordinates(coordinates))
     counts = hand_counts(board)
     for color in (ColorType.White, ColorType.Black):
@@ -319,12 +348,50 @@ def board_svg(
             caption += f" · {game.winner.name} won"
         elif not is_none(game.turn):
             caption += f" · {game.turn.name} to move"
+        # The caption's data attributes give the same facts to programs.
+        data = (
+            f'data-move-number="{game.move_number}" data-turn="{game.turn.name}" '
+            f'data-winner="{game.winner.name}"'
+        )
         out.append(
             f'<text class="caption" x="{WIDTH / 2:g}" y="{height - 8}" font-family="{LATIN_FONTS}" '
-            f'font-size="14" text-anchor="middle" fill="{INK}">{escape(caption)}</text>'
+            f'font-size="14" text-anchor="middle" fill="{INK}" {data}>{escape(caption)}</text>'
         )
     out.append("</svg>")
     return "\n".join(out) + "\n"
+
+
+def register(
+    shell: InteractiveShell | None = None,
+    *,
+    coordinates: Coordinates = "komaban",
+    letters: bool = False,
+    size: int = WIDTH,
+) -> None:
+    """Makes a Board or a Game that ends a notebook cell show its diagram.
+
+    Installs board_svg, with these options, as IPython's SVG formatter for
+    Board and Game in the running IPython (a Jupyter kernel or the IPython
+    shell), or in ``shell``; komaban itself is not changed. Calling it again
+    replaces the options. Raises RuntimeError outside IPython, ValueError for
+    a bad option.
+    """
+    if shell is None:
+        from IPython import get_ipython
+
+        shell = get_ipython()
+        if shell is None:
+            raise RuntimeError("register() needs IPython: call it in a notebook or IPython shell")
+    board_svg(Board(), coordinates=coordinates, letters=letters, size=size)  # checks the options
+
+    def draw(position: Board | Game) -> str:
+        return board_svg(position, coordinates=coordinates, letters=letters, size=size)
+
+    if shell.display_formatter is None:
+        raise RuntimeError("this IPython shell has no display formatter")
+    formatter = shell.display_formatter.formatters["image/svg+xml"]
+    formatter.for_type(Board, draw)
+    formatter.for_type(Game, draw)
 
 
 def read_position(text: str) -> Board | Game:

@@ -3,10 +3,11 @@
 Prints a report, draws the distribution of game lengths and the share of each
 outcome to random_games.png (or the file given with --plot), and the final
 position of the last game, its last move highlighted, to random_game.svg (or
-the file given with --svg).
+the file given with --svg), and a page that replays the last game move by move
+to random_game.html (or the file given with --html; see examples/replay.py).
 
 Usage: python examples/random_games.py [GAMES] [--plot FILE.png] [--svg FILE.svg]
-(default 1000 games)
+[--html FILE.html] (default 1000 games)
 """
 
 from __future__ import annotations
@@ -19,6 +20,7 @@ import time
 from pathlib import Path
 
 from diagram import board_svg
+from replay import replay_html
 from tqdm import tqdm  # type: ignore[import-untyped, unused-ignore]
 
 from komaban import Address, Board, ColorType, Game, Move
@@ -48,8 +50,9 @@ def diagram(board: Board) -> str:
     return "\n".join(lines)
 
 
-def random_game(rng: random.Random) -> tuple[Game, Move | None]:
-    """A game from the start position to its end, and its last move.
+def random_game(rng: random.Random, played: list[Move] | None = None) -> tuple[Game, Move | None]:
+    """A game from the start position to its end, and its last move; its moves
+    are appended to ``played`` when given.
 
     Plays as Game().random_play() does, but move by move in Python so that the
     last move is known: each move drawn uniformly from search_moves with rng, a
@@ -64,6 +67,8 @@ def random_game(rng: random.Random) -> tuple[Game, Move | None]:
             return game, last
         last = rng.choice(moves)
         game.execute_move(last)
+        if played is not None:
+            played.append(last)
     game.winner = game.is_finished()[1]
     return game, last
 
@@ -108,6 +113,13 @@ def main(argv: list[str]) -> int:
         metavar="FILE",
         help="diagram of the last game's final position (default random_game.svg)",
     )
+    parser.add_argument(
+        "--html",
+        type=Path,
+        default=Path("random_game.html"),
+        metavar="FILE",
+        help="page that replays the last game (default random_game.html)",
+    )
     args = parser.parse_args(argv)
     games: int = args.games
     if games < 1:
@@ -120,7 +132,7 @@ def main(argv: list[str]) -> int:
         return "move limit" if game.move_number >= MOVE_LIMIT else f"{game.winner.name} wins"
 
     # All games but the last are played natively, and timed; the last is played
-    # move by move so that its diagram can show the last move.
+    # move by move so that its diagram can show the last move, and its page every move.
     with tqdm(total=games, desc="playing", unit="game", disable=None) as progress:
         start = time.perf_counter()
         for _ in range(games - 1):
@@ -129,7 +141,8 @@ def main(argv: list[str]) -> int:
             outcomes[outcome(game)] += 1
             progress.update()
         elapsed = time.perf_counter() - start
-        last, last_move = random_game(random.Random())
+        played: list[Move] = []
+        last, last_move = random_game(random.Random(), played)
         lengths.append(last.move_number - 1)
         outcomes[outcome(last)] += 1
         progress.update()
@@ -149,6 +162,8 @@ def main(argv: list[str]) -> int:
     print(f"\nchart of lengths and outcomes written to {args.plot.resolve()}")
     args.svg.write_text(board_svg(last, last_move=last_move), encoding="utf-8")
     print(f"diagram of the final position written to {args.svg.resolve()}")
+    args.html.write_text(replay_html(Game(), played, title=f"Random game {games}"), "utf-8")
+    print(f"replay of the last game written to {args.html.resolve()}")
     return 0
 
 

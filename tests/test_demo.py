@@ -40,6 +40,11 @@ def test_demo_report_adds_up(tmp_path):
     assert f"written to {svg}" in out
     highlights = ET.parse(svg).findall("{http://www.w3.org/2000/svg}rect[@class='highlight']")
     assert len(highlights) in (1, 2)  # a drop's square, or a move's two
+    page = tmp_path / "random_game.html"
+    assert f"replay of the last game written to {page}" in out
+    # The replay's slider runs from the start to the last game's final position.
+    length = re.search(r"^final position of game 40 \((\d+) moves", out, flags=re.M)[1]
+    assert f'<input type="range" id="slider" min="0" max="{length}"' in page.read_text("utf-8")
 
 
 def test_demo_rejects_a_bad_game_count():
