@@ -5,6 +5,8 @@ outcome to random_games.png (or the file given with --plot), and the final
 position of the last game, its last move highlighted, to random_game.svg (or
 the file given with --svg), and a page that replays the last game move by move
 to random_game.html (or the file given with --html; see examples/replay.py).
+Ctrl-C stops the games: the report and the chart are then of the games played,
+and the exit status is 130.
 
 Usage: python examples/random_games.py [GAMES] [--plot FILE.png] [--svg FILE.svg]
 [--html FILE.html] (default 1000 games)
@@ -14,6 +16,7 @@ from __future__ import annotations
 
 import argparse
 import random
+import signal
 import statistics
 import sys
 import time
@@ -131,30 +134,46 @@ def main(argv: list[str]) -> int:
     def outcome(game: Game) -> str:
         return "move limit" if game.move_number >= MOVE_LIMIT else f"{game.winner.name} wins"
 
+    # Ctrl-C stops the games between two: the report is then of the games played.
+    stop: list[int] = []
+    signal.signal(signal.SIGINT, lambda signum, frame: stop.append(signum))
+
     # All games but the last are played natively, and timed; the last is played
     # move by move so that its diagram can show the last move, and its page every move.
     with tqdm(total=games, desc="playing", unit="game", disable=None) as progress:
         start = time.perf_counter()
         for _ in range(games - 1):
+            if stop:
+                break
             game = Game().random_play()
             lengths.append(game.move_number - 1)
             outcomes[outcome(game)] += 1
             progress.update()
         elapsed = time.perf_counter() - start
-        played: list[Move] = []
-        last, last_move = random_game(random.Random(), played)
-        lengths.append(last.move_number - 1)
-        outcomes[outcome(last)] += 1
-        progress.update()
+        native = len(lengths)
+        if not stop:
+            played: list[Move] = []
+            last, last_move = random_game(random.Random(), played)
+            lengths.append(last.move_number - 1)
+            outcomes[outcome(last)] += 1
+            progress.update()
+    if not lengths:
+        print("interrupted before the first game ended", file=sys.stderr)
+        return 130
 
-    print(f"games played         {games}")
+    print(f"games played         {len(lengths)}")
     print(f"Black wins           {outcomes['Black wins']}")
     print(f"White wins           {outcomes['White wins']}")
     print(f"move limit reached   {outcomes['move limit']}")
     print(f"mean length          {statistics.mean(lengths):.1f} moves")
     print(f"median length        {statistics.median(lengths):g} moves")
-    if games > 1:
-        print(f"games per second     {(games - 1) / elapsed:,.0f}")
+    if native:
+        print(f"games per second     {native / elapsed:,.0f}")
+    if len(lengths) < games:  # interrupted: no last game to show
+        plot(lengths, outcomes, args.plot)
+        print(f"\nchart of lengths and outcomes written to {args.plot.resolve()}")
+        print(f"interrupted after {len(lengths)} of {games} games", file=sys.stderr)
+        return 130
     print()
     print(f"final position of game {games} ({lengths[-1]} moves, {outcome(last)}):")
     print(diagram(last.board))
