@@ -76,7 +76,7 @@ ENDINGS = {
     "%CHUDAN": "the game was interrupted",
     "%SENNICHITE": "draw by repetition",
     "%TIME_UP": "{mover} ran out of time",
-    "%ILLEGAL_MOVE": "ended by an illegal move",
+    "%ILLEGAL_MOVE": "{mover} made an illegal move",
     "%+ILLEGAL_ACTION": "Black lost by an illegal action",
     "%-ILLEGAL_ACTION": "White lost by an illegal action",
     "%JISHOGI": "impasse",
@@ -376,8 +376,8 @@ header p { margin: 0 0 10px; color: #555555; font-size: 0.9rem; }
 .replay { display: flex; flex-wrap: wrap; gap: 16px; align-items: flex-start; }
 #board { flex: 1 1 400px; max-width: 560px; margin: 0; }
 #board svg { display: block; width: 100%; height: auto; }
-.moves { flex: 1 1 200px; max-width: 260px; max-height: 470px; overflow-y: auto;
-  background: #ffffff; border: 1px solid #d8cfbd; }
+.moves { position: relative; flex: 1 1 200px; max-width: 260px; max-height: 470px;
+  overflow-y: auto; background: #ffffff; border: 1px solid #d8cfbd; }
 .moves ol { margin: 0; padding: 0 0 0 3.4em; }
 .moves li::marker { color: #888888; font-size: 0.85em; }
 button.move { display: block; width: 100%; padding: 2px 6px; border: 0; background: none;
@@ -401,12 +401,24 @@ SCRIPT = """
   const board = document.getElementById("board");
   const slider = document.getElementById("slider");
   const counter = document.getElementById("counter");
-  const entries = Array.from(document.querySelectorAll("button.move"));
+  const list = document.querySelector("nav.moves");
+  const entries = Array.from(list.querySelectorAll("button.move"));
   const buttons = {};
   for (const id of ["first", "previous", "next", "last"]) {
     buttons[id] = document.getElementById(id);
   }
   let shown = -1;
+
+  // Scrolls the move list, and only the list, to show an entry.
+  function reveal(entry) {
+    const top = entry.offsetTop;
+    const bottom = top + entry.offsetHeight;
+    if (top < list.scrollTop) {
+      list.scrollTop = top;
+    } else if (bottom > list.scrollTop + list.clientHeight) {
+      list.scrollTop = bottom - list.clientHeight;
+    }
+  }
 
   function show(n) {
     n = Math.max(0, Math.min(last, n));
@@ -421,7 +433,7 @@ SCRIPT = """
       entry.classList.toggle("current", current);
       if (current) {
         entry.setAttribute("aria-current", "step");
-        entry.scrollIntoView({ block: "nearest" });
+        reveal(entry);
       } else {
         entry.removeAttribute("aria-current");
       }

@@ -22,11 +22,19 @@ def _interpreter_binary_refused():
     return False
 
 
+EMULATED = _interpreter_binary_refused()
+
 # For tests that start a second interpreter.
 needs_second_interpreter = pytest.mark.skipif(
-    _interpreter_binary_refused(),
+    EMULATED,
     reason="starts a second interpreter, which the kernel cannot execute here: "
     "this one runs under user-mode emulation (qemu)",
+)
+
+# For tests that drive a browser: under emulation it would be the host's own, not
+# one of the emulated system, and every step would go through the emulated interpreter.
+needs_native_run = pytest.mark.skipif(
+    EMULATED, reason="drives a browser: this interpreter runs under user-mode emulation (qemu)"
 )
 
 
