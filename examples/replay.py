@@ -154,14 +154,15 @@ def _csa(game: Game, number: int, text: str) -> str:
         raise ReplayError(f"move {number}: {text!r} is not a CSA move")
     origin = turn_square(f"{from_file}{'abcdefghi'[int(from_rank) - 1]}")
     piece = game.board.get_piece(Address(int(origin[0]), ord(origin[1]) - ord("a") + 1))
+    # CSA names the piece after the move: the piece there, or its promoted kind.
     there = int(piece.piece_type)
-    if piece.owner != game.turn or kind not in (there, there + PROMOTION):
+    promoted = there + PROMOTION if 3 <= there <= 8 else there
+    if piece.owner != game.turn or kind not in (there, promoted):
         raise ReplayError(
             f"move {number}: {text} moves a {code} from {from_file}{from_rank}, "
             f"where no {side_name(game.turn)} piece of that kind stands"
         )
-    promote = "+" if kind == there + PROMOTION and 3 <= there <= 8 else ""
-    return f"{origin}{to}{promote}"
+    return f"{origin}{to}{'+' if kind != there else ''}"
 
 
 def play(start: Game, texts: Sequence[str], convert: Callable[[Game, int, str], str]) -> list[Move]:
@@ -236,8 +237,11 @@ def _csa_position(lines: list[tuple[int, str]]) -> str:
     side, rest_to = "+", ""
     for number, line in lines:
         if line.startswith("PI"):
-            board = [list(row) for row in [*map(_sfen_rank, START_SFEN.split()[0].split("/"))]]
-            for square in re.findall(r"..", line[2:]):
+            # The start position, less the pieces named after it ("82HI": 8b's Rook).
+            board = [_sfen_rank(rank) for rank in START_SFEN.split()[0].split("/")]
+            if not re.fullmatch(r"([1-9]{2}[A-Z]{2})*", line[2:]):
+                raise ReplayError(f"line {number}: {line!r} is not a CSA position line")
+            for square in re.findall(r"([1-9]{2})[A-Z]{2}", line[2:]):
                 board[int(square[1]) - 1][9 - int(square[0])] = ""
         elif re.fullmatch(r"P[1-9].*", line):
             # Nine squares of three characters; the blanks that end a row may be cut.

@@ -171,6 +171,26 @@ def test_csa_position_with_promoted_pieces_and_hands():
     assert same_position(final(record), AFTER_MIDDLE)
 
 
+@pytest.mark.parametrize(
+    "csa, sfen",
+    [
+        # Two-piece handicap: White's Rook and Bishop taken off, White moves first.
+        ("PI82HI22KA\n-\n", "lnsgkgsnl/9/ppppppppp/9/9/9/PPPPPPPPP/1B5R1/LNSGKGSNL w - 1"),
+        # Two Kings, a Black Pawn in hand and every other piece in White's (00AL); rows
+        # cut after their last piece, or empty.
+        (
+            "P1 *  *  *  * -OU\n"
+            + "".join(f"P{n}\n" for n in range(2, 9))
+            + "P9 *  *  *  * +OU\nP+00FU\nP-00AL\n+\n",
+            "4k4/9/9/9/9/9/9/9/4K4 b P2r2b4g4s4n4l17p 1",
+        ),
+    ],
+    ids=["handicap", "all the rest in hand"],
+)
+def test_csa_start_positions(csa, sfen):
+    assert same_position(read_csa(csa).start, sfen)
+
+
 def cshogi_games(cshogi, tmp_path, count):
     """Random legal games exported as cshogi.cli does, in one file: [(start, moves, end)]."""
     from cshogi import CSA
@@ -222,6 +242,7 @@ def test_csa_records_written_by_cshogi_read_as_cshogi_reads_them(tmp_path):
         ("4k4/9/9 b - 1 moves 7g7f", "usi", "start position: board field has 3 ranks"),
         (OPENING_CSA.replace("-3122GI", "+3122GI"), "usi", "move 4: +3122GI is not White's move"),
         (OPENING_CSA.replace("+8822UM", "+8822HI"), "usi", "move 3: +8822HI moves a HI from 88"),
+        (OPENING_CSA.replace("-3122GI", "-4132FU"), "usi", "move 4: -4132FU moves a FU from 41"),
         (OPENING_CSA.replace("+0045KA", "+0045UM"), "usi", "move 5: +0045UM drops a piece"),
         (OPENING_CSA.replace("T1", "T1 seconds"), "usi", "line 8: 'T1 seconds' is not CSA"),
         (OPENING_CSA.replace("+8822UM", "%TORYO\n+8822UM"), "usi", "line 12: '+8822UM' follows"),

@@ -5,6 +5,7 @@ Needs selenium (the test extra) and Debian's chromium and chromedriver
 (tools/system-packages); skipped where any is missing.
 """
 
+import importlib.util
 import sys
 from pathlib import Path
 
@@ -13,11 +14,18 @@ from helpers import needs_native_run
 from test_replay import same_position, seeded_game, sfen_shown
 
 ROOT = Path(__file__).resolve().parent.parent
-sys.path.insert(0, str(ROOT / "tools"))
 sys.path.insert(0, str(ROOT / "examples"))
 from notation import komaban_to_usi  # noqa: E402
 from replay import replay_html  # noqa: E402
-from replay_screenshot import chromium, missing, screenshot  # noqa: E402
+
+# The browser as tools/replay_screenshot.py starts it (loaded by path: tools/ holds
+# modules whose names would shadow packages, such as coverage.py).
+_spec = importlib.util.spec_from_file_location(
+    "replay_screenshot", ROOT / "tools" / "replay_screenshot.py"
+)
+browsing = importlib.util.module_from_spec(_spec)
+_spec.loader.exec_module(browsing)
+chromium, missing, screenshot = browsing.chromium, browsing.missing, browsing.screenshot
 
 pytestmark = [pytest.mark.skipif(bool(missing()), reason=missing() or "-"), needs_native_run]
 
