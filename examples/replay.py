@@ -252,6 +252,8 @@ def _csa_position(lines: list[tuple[int, str]]) -> str:
             for column, text in enumerate(cells):
                 board[int(line[1]) - 1][column] = _csa_piece(number, text)
         elif line[:2] in ("P+", "P-"):
+            if not re.fullmatch(r"((00|[1-9]{2})[A-Z]{2})+", line[2:]):
+                raise ReplayError(f"line {number}: {line!r} is not a CSA position line")
             for square, code in re.findall(r"(\d\d)([A-Z]{2})", line[2:]):
                 if square == "00" and code == "AL":
                     rest_to = line[1]
@@ -316,7 +318,9 @@ def read_csa(text: str, game: int = 1, title: str = "") -> Record:
         if line == "/":
             statements.append([])
         elif line and not line.startswith("'"):
-            statements[-1].extend((number, part) for part in line.split(","))
+            # A move and its time may share a line ("+7776FU,T12"); a name may hold commas.
+            parts = line.split(",") if line[0] in "+-%" else [line]
+            statements[-1].extend((number, part) for part in parts)
     if not 1 <= game <= len(statements):
         raise ReplayError(f"the record holds {len(statements)} games, not {game}")
     position: list[tuple[int, str]] = []
@@ -489,7 +493,7 @@ PAGE = Template("""<!DOCTYPE html>
 <p>$about</p>
 </header>
 <div class="replay">
-<figure id="board" aria-label="board" aria-live="polite"></figure>
+<figure id="board" aria-label="board"></figure>
 <nav class="moves" aria-label="moves">
 <button type="button" class="move" data-ply="0">start</button>
 <ol>

@@ -27,7 +27,7 @@ AFTER_OPENING = "lnsgkg1nl/1r5s1/pppppp1pp/6p2/3b1B3/2P6/PP1PPPPPP/7R1/LNSGKGSNL
 # The same opening as a CSA record, with the lines cshogi.cli writes around moves.
 OPENING_CSA = """V2
 N+Sente engine
-N-Gote engine
+N-Gote, engine
 $START_TIME:2024/05/01 10:00:00
 PI
 +
@@ -160,7 +160,7 @@ def test_records_reach_the_position_notation_gives(text, notation):
 
 def test_csa_record_names_players_and_result():
     record = read_csa(OPENING_CSA)
-    assert record.title == "☗ Sente engine – ☖ Gote engine"
+    assert record.title == "☗ Sente engine – ☖ Gote, engine"
     assert record.result == "Black resigned"  # %TORYO: the side to move resigns
 
 
@@ -248,6 +248,7 @@ def test_csa_records_written_by_cshogi_read_as_cshogi_reads_them(tmp_path):
         (OPENING_CSA.replace("+8822UM", "%TORYO\n+8822UM"), "usi", "line 12: '+8822UM' follows"),
         (MIDDLE_CSA.replace("P1 * ", "P1 *  * "), "usi", "line 1: a board row of CSA has 9"),
         (MIDDLE_CSA.replace("P-00KE", "P-00OU"), "usi", "line 12: OU cannot be in hand"),
+        (MIDDLE_CSA.replace("P-00KE", "P-05KE"), "usi", "line 12: 'P-05KE' is not a CSA position"),
         ("N+a\n+7776FU\n", "usi", "no start position"),
     ],
 )
