@@ -40,8 +40,10 @@ from shogi_rules import (
     GameState,
     Outcome,
     analyse,
+    checking_moves,
     copy_board,
     is_check,
+    legal_moves,
     repetition_outcome,
 )
 
@@ -64,6 +66,8 @@ class Settings:
     playouts_per_leaf: int = 8
     # The UCB1 constant on win rates in [0, 1]; visits count playouts.
     exploration: float = 1.0
+    # Plies of the mate search run at the root before the playouts (0: none).
+    mate_plies: int = 3
 
 
 @dataclass
@@ -155,8 +159,56 @@ def _child_hands(
     return (tuple(hand), hands[1]) if us == BLACK else (hands[0], tuple(hand))
 
 
+class MateSearchTimeout(Exception):
+    pass
+
+
+def find_mate(board: Board, turn: int, max_plies: int, deadline: float) -> list[Move] | None:
+    """A forced mate for the side to move (0 Black, 1 White) in at most
+    `max_plies` plies, checking at every move, as its line; None if there is
+    none or the deadline (time.monotonic()) passes first. Shorter mates first."""
+    try:
+        for plies in range(1, max_plies + 1, 2):
+            line = _mate(board, turn, plies, deadline)
+            if line is not None:
+                return line
+    except MateSearchTimeout:
+        pass
+    return None
+
+
+def _mate(board: Board, turn: int, plies: int, deadline: float) -> list[Move] | None:
+    attacker, defender = COLORS[turn], COLORS[1 - turn]
+    for check in checking_moves(board, attacker):
+        if time.monotonic() > deadline:
+            raise MateSearchTimeout
+        after = copy_board(board)
+        after.execute_move(check)
+        replies = legal_moves(after, defender)
+        if not replies:
+            return [check]
+        if plies < 3:
+            continue
+        line: list[Move] | None = None
+        for reply in replies:
+            position = copy_board(after)
+            position.execute_move(reply)
+            rest = _mate(position, turn, plies - 2, deadline)
+            if rest is None:
+                break
+            if line is None or len(rest) + 1 > len(line):  # the longest defence
+                line = [reply, *rest]
+        else:
+            assert line is not None
+            return [check, *line]
+    return None
+
+
 class Search(Protocol):
     playouts: int
+    settings: Settings
+
+    def prove_mate(self, line: list[Move]) -> None: ...
 
     def step(self) -> None: ...
 
@@ -184,6 +236,7 @@ class TreeSearch:
         self.seen = set(self.history_keys)
         self.playouts = 0  # random games played, plus k for every visit to a finished position
         self.depth = 0
+        self.mate_line: list[str] = []
         self._expand_moves(self.root)
         if self.root.terminal is None and not self.root.moves:
             self.root.result, self.root.terminal = LOST, 1.0
@@ -191,6 +244,23 @@ class TreeSearch:
     @property
     def solved(self) -> bool:
         return self.root.result != UNKNOWN
+
+    def prove_mate(self, line: list[Move]) -> None:
+        """Records a forced mate found for the root: its first move wins."""
+        root = self.root
+        assert root.moves is not None
+        first = line[0]
+        if first not in root.moves[len(root.children) :]:
+            child = next(c for c in root.children if c.move == first)
+        else:
+            i = root.moves.index(first, len(root.children))
+            n = len(root.children)
+            root.moves[n], root.moves[i] = root.moves[i], root.moves[n]
+            child = self._new_child(root, first, [root])
+            root.children.append(child)
+        child.result, child.plies = LOST, len(line) - 1
+        self.mate_line = [usi_text(m) for m in line[1:]]
+        self._resolve([root])
 
     def _expand_moves(self, node: Node) -> None:
         moves, _ = analyse(node.board, COLORS[node.turn])
@@ -337,7 +407,11 @@ class TreeSearch:
                     child.score,
                     -child.result,
                     child.plies + 1 if child.result else 0,
-                    self._pv(child) if i < pv_moves else [],
+                    self.mate_line
+                    if child.result == LOST and self.mate_line
+                    else self._pv(child)
+                    if i < pv_moves
+                    else [],
                 )
             )
         return Summary(stats, self.playouts, self.depth, self.solved)
@@ -452,11 +526,16 @@ def _worker(conn: multiprocessing.connection.Connection, stop: Any) -> None:
             return
         if message[0] != "search":
             return
-        _, sfen, moves, settings, limit, interval = message
+        _, sfen, moves, settings, limit, interval, mate_seconds = message
         state = GameState.from_sfen(sfen)
         for usi in moves:
             state.push_usi(usi)
         search = make_search(state, Settings(**settings), rng)
+        if mate_seconds and search.settings.mate_plies and not search.solved:
+            deadline = time.monotonic() + mate_seconds
+            line = find_mate(state.board, state.turn, search.settings.mate_plies, deadline)
+            if line is not None and not stop.value:
+                search.prove_mate(line)
         next_report = time.monotonic() + interval
         while not stop.value and search.playouts < limit and not search.solved:
             search.step()
@@ -492,9 +571,15 @@ class ParallelSearch:
         return len(self.processes)
 
     def start(
-        self, sfen: str, moves: Sequence[str], settings: Settings, playout_limit: int | None
+        self,
+        sfen: str,
+        moves: Sequence[str],
+        settings: Settings,
+        playout_limit: int | None,
+        mate_seconds: float = 1.0,
     ) -> None:
-        """Starts every worker on the position; `playout_limit` is shared out among them."""
+        """Starts every worker on the position; `playout_limit` is shared out among
+        them. The first worker spends up to `mate_seconds` on a mate search first."""
         self.stop_flag.value = 0
         n = self.workers
         self.latest = [None] * n
@@ -505,7 +590,17 @@ class ParallelSearch:
                 if playout_limit is not None
                 else 1 << 62
             )
-            conn.send(("search", sfen, list(moves), asdict(settings), limit, self.REPORT_INTERVAL))
+            conn.send(
+                (
+                    "search",
+                    sfen,
+                    list(moves),
+                    asdict(settings),
+                    limit,
+                    self.REPORT_INTERVAL,
+                    mate_seconds if i == 0 else 0.0,
+                )
+            )
 
     def poll(self, timeout: float) -> bool:
         """Reads the workers' reports for up to `timeout` seconds; True once all are done."""

@@ -391,6 +391,96 @@ def is_checkmate(board: Board, color: ColorType) -> bool:
     return is_check(board, color) and not legal_moves(board, color)
 
 
+# ---- checks -----------------------------------------------------------------
+def _moves_of(code: int) -> tuple[frozenset[int], frozenset[int]]:
+    """The step offsets (jumps included) and slide directions of a piece code."""
+    kind, color = code & 15, WHITE if code & WHITE_BIT else BLACK
+    sign = _sign(color)
+    steps = set(_STEPS.get(kind, ()))
+    if kind == KNIGHT:
+        steps.update(_KNIGHT_JUMPS)
+    return (
+        frozenset(d * sign for d in steps),
+        frozenset(d * sign for d in _SLIDES.get(kind, ())),
+    )
+
+
+PIECE_MOVES = {
+    _code(kind, color): _moves_of(_code(kind, color)) for kind in range(1, 15) for color in (0, 1)
+}
+
+
+def _line(a: int, b: int) -> int:
+    """The step from square a towards square b when they share a row, column or
+    diagonal, else 0."""
+    dr, dc = b // 11 - a // 11, b % 11 - a % 11
+    if a == b or not (dr == 0 or dc == 0 or abs(dr) == abs(dc)):
+        return 0
+    return ((dr > 0) - (dr < 0)) * 11 + (dc > 0) - (dc < 0)
+
+
+LINE = [[_line(a, b) for b in range(121)] for a in range(121)]
+
+
+def checking_moves(board: Board, color: ColorType, moves: list[Move] | None = None) -> list[Move]:
+    """The moves of `color` (its legal moves, or `moves`) that give check.
+
+    A move checks directly (the piece, promoted or not, attacks the enemy King
+    from its target) or by discovery (it uncovers a slider of its own).
+    """
+    us = side_index(color)
+    if moves is None:
+        moves = legal_moves(board, color)
+    sq = mailbox(board)
+    try:
+        king = sq.index(KING_CODE[1 - us])
+    except ValueError:
+        return []
+    # Own pieces that alone stand between a slider of their own and the enemy
+    # King, with the line they must stay on not to give check.
+    discovers: dict[int, frozenset[int]] = {}
+    own = OWN[us]
+    for d, _, slide in ATTACKS[us]:
+        t = king + d
+        p = sq[t]
+        while not p:
+            t += d
+            p = sq[t]
+        if p in own:
+            u = t + d
+            q = sq[u]
+            while not q:
+                u += d
+                q = sq[u]
+            if q in slide:
+                discovers[t] = frozenset(range(king + d, u, d))
+    checks = []
+    line_from = LINE
+    for m in moves:
+        to = m.get_to().to_int()
+        if m.is_drop():
+            f, code = -1, _code(int(m.get_piece().piece_type), us)
+        else:
+            f = m.get_from().to_int()
+            code = sq[f] + (PROMOTION if m.is_promote() else 0)
+            stay = discovers.get(f)
+            if stay is not None and to not in stay:
+                checks.append(m)
+                continue
+        steps, slides = PIECE_MOVES[code]
+        if king - to in steps:
+            checks.append(m)
+            continue
+        d = line_from[to][king]
+        if d and d in slides:
+            s = to + d
+            while s != king and (sq[s] == EMPTY or s == f):
+                s += d
+            if s == king:
+                checks.append(m)
+    return checks
+
+
 # ---- a game: side to move, hands, history -----------------------------------
 class Outcome(Enum):
     """How a game position ends under the standard rules, for the side to move."""

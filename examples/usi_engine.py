@@ -14,6 +14,7 @@ Options (setoption name N value V):
   TimeMargin      milliseconds kept in hand for the GUI's latency (default 250)
   MaxPlayouts     playouts per move at most, 0 for no limit (default 0)
   Exploration     the UCB1 constant in hundredths (default 100)
+  MatePlies       depth of the mate search run before the playouts, 0 for none (default 3)
 
 With --random it is a uniformly random mover instead: every move drawn
 uniformly from the legal moves, at once.
@@ -90,6 +91,7 @@ OPTIONS = {
     "TimeMargin": Option("spin", 250, 0, 60000),
     "MaxPlayouts": Option("spin", 0, 0, (1 << 31) - 1),
     "Exploration": Option("spin", 100, 1, 1000),
+    "MatePlies": Option("spin", 3, 0, 7),
 }
 
 
@@ -316,6 +318,7 @@ class UsiEngine:
             kind=str(self.values["SearchKind"]),
             playouts_per_leaf=int(self.values["PlayoutsPerLeaf"]),
             exploration=int(self.values["Exploration"]) / 100,
+            mate_plies=int(self.values["MatePlies"]),
         )
 
     def _stop_search(self, quiet: bool) -> None:
@@ -340,7 +343,9 @@ class UsiEngine:
         waiting = limits.infinite or limits.ponder  # bestmove only after stop (or ponderhit)
         try:
             pool = self._pool()
-            pool.start(*position, self._settings(), playout_limit)
+            # The mate search (first worker only) takes at most a third of the time.
+            mate_seconds = budget / 3 if budget is not None else 2.0
+            pool.start(*position, self._settings(), playout_limit, mate_seconds)
             next_info = start + 1.0
             while not self.stop_event.is_set():
                 if limits.ponder and self.ponderhit_event.is_set():
