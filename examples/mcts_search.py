@@ -519,6 +519,7 @@ def centipawns(win_rate: float) -> int:
 def _worker(conn: multiprocessing.connection.Connection, stop: Any) -> None:
     """A worker process: runs searches as the master asks, until told to quit."""
     rng = random.Random()
+    conn.send(("ready", None))
     while True:
         try:
             message = conn.recv()
@@ -549,6 +550,7 @@ class ParallelSearch:
     """Searches of one position on `workers` processes, started once and reused."""
 
     REPORT_INTERVAL = 0.25  # seconds between a worker's reports
+    START_TIMEOUT = 60.0  # seconds for a worker to start
 
     def __init__(self, workers: int) -> None:
         # spawn: the engine process has threads, which fork does not copy safely.
@@ -565,6 +567,11 @@ class ParallelSearch:
             self.processes.append(process)
         self.latest: list[Summary | None] = []
         self.running: set[int] = set()
+        # Started means able to search: each worker says so once it has imported all.
+        for i, conn in enumerate(self.connections):
+            if not conn.poll(self.START_TIMEOUT) or conn.recv()[0] != "ready":
+                self.close()
+                raise RuntimeError(f"search worker {i} did not start")
 
     @property
     def workers(self) -> int:
