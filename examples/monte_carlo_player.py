@@ -6,7 +6,9 @@ Game.random_play(), scores them from its own side (win 1, move limit 1/2,
 loss 0) and plays the move with the best total; ties are broken at random. The
 random player plays a move drawn uniformly from the same list. The players
 swap colours from game to game; games run in parallel on a process pool and
-exchange plain numbers only. Results differ from run to run.
+exchange plain numbers only. Results differ from run to run. Ctrl-C stops the
+match: the report and the chart are then of the games finished, and the exit
+status is 130.
 
 Usage:
     python examples/monte_carlo_player.py [--games 10] [--playouts 8] [--plot match.png]
@@ -15,15 +17,18 @@ Usage:
 from __future__ import annotations
 
 import argparse
+import multiprocessing
 import os
 import random
+import signal
 import sys
 import time
 from collections.abc import Sequence
-from concurrent.futures import ProcessPoolExecutor, as_completed
+from functools import partial
+from multiprocessing.pool import Pool
 from pathlib import Path
 
-from evaluate_positions import wilson_interval
+from evaluate_positions import start_method, wilson_interval
 from tqdm import tqdm  # type: ignore[import-untyped, unused-ignore]
 
 from komaban import ColorType, Game, Move
@@ -144,22 +149,36 @@ def main(argv: Sequence[str]) -> int:
         f"flat Monte Carlo player ({args.playouts} playouts per move) against the random "
         f"player: {args.games} games, colours alternating"
     )
-    scores: list[float] = []
-    lengths: list[int] = []
-    by_colour = {"Black": [0.0, 0], "White": [0.0, 0]}
+    finished: list[tuple[int, float, int]] = []  # (number, score, moves) of each game
+    interrupted = False
     start = time.perf_counter()
-    with ProcessPoolExecutor(max_workers=args.workers) as pool:
-        # Every game is sent, starting the workers, before the progress bar starts a thread.
-        futures = [pool.submit(play_game, n, args.playouts) for n in range(args.games)]
-        for future in tqdm(as_completed(futures), total=args.games, unit="game", disable=None):
-            number, score, moves = future.result()
-            scores.append(score)
-            lengths.append(moves)
-            colour = by_colour["Black" if number % 2 == 0 else "White"]
-            colour[0] += score
-            colour[1] += 1
+    # The workers ignore SIGINT: Ctrl-C at the terminal is for this process, which then
+    # stops them in the middle of their games (a Pool, unlike a ProcessPoolExecutor, can).
+    pool: Pool | None = None
+    try:
+        pool = multiprocessing.get_context(start_method()).Pool(args.workers)
+        results = pool.imap_unordered(partial(play_game, playouts=args.playouts), range(args.games))
+        for game in tqdm(results, total=args.games, unit="game", disable=None):
+            finished.append(game)
+    except KeyboardInterrupt:
+        interrupted = True
+    finally:
+        signal.signal(signal.SIGINT, signal.SIG_IGN)  # the report is on its way
+        if pool is not None:
+            pool.terminate()
+            pool.join()
     elapsed = time.perf_counter() - start
+    if not finished:
+        print("interrupted before the first game ended", file=sys.stderr)
+        return 130
 
+    scores = [score for _, score, _ in finished]
+    lengths = [moves for _, _, moves in finished]
+    by_colour = {"Black": [0.0, 0], "White": [0.0, 0]}
+    for number, score, _ in finished:
+        colour = by_colour["Black" if number % 2 == 0 else "White"]
+        colour[0] += score
+        colour[1] += 1
     wins = scores.count(1.0)
     losses = scores.count(0.0)
     total = sum(scores) / len(scores)
@@ -174,6 +193,9 @@ def main(argv: Sequence[str]) -> int:
     if args.plot:
         plot(scores, args.playouts, args.plot)
         print(f"chart written to {args.plot}")
+    if interrupted:
+        print(f"interrupted after {len(finished)} of {args.games} games", file=sys.stderr)
+        return 130
     return 0
 
 
