@@ -17,7 +17,9 @@ processes are killed. The record of each game is kept as DIR/game-NNN.csa.
 Prints one line per game and then a table: wins, draws and losses of the
 first engine, its score and Elo difference with a 95 % interval, and the
 games lost on an illegal move, on time or by a crash. Exit status 1 if any
-game ended that way.
+game ended that way, or if the score or the interval falls short of
+--expect-score or --expect-elo-above. Beside each record, DIR/game-NNN.html
+replays the game (examples/replay.py).
 
 cshogi is needed to run matches (pip install cshogi); it is never a
 dependency of komaban.
@@ -39,6 +41,8 @@ from collections.abc import Sequence
 from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass
 from pathlib import Path
+
+from replay import ReplayError, write_replay
 
 HERE = Path(__file__).resolve().parent
 KNOWN = {
@@ -113,6 +117,14 @@ def read_record(path: Path) -> tuple[str, int]:
     return ENDINGS.get(last, f"unknown ending {last!r}"), plies
 
 
+def per_engine(values: list[int] | None, order: tuple[int, int]) -> list[int] | None:
+    """A clock setting given once for both engines or once for each, in playing order."""
+    if values is None:
+        return None
+    both = values * 2 if len(values) == 1 else values
+    return [both[order[0]], both[order[1]]]
+
+
 def play_game(number: int, args: argparse.Namespace, engines: tuple[str, str]) -> GameResult:
     """Plays game `number` in a cshogi.cli process of its own."""
     first_is_black = number % 2 == 1
@@ -130,9 +142,9 @@ def play_game(number: int, args: argparse.Namespace, engines: tuple[str, str]) -
         "names": [names[order[0]], names[order[1]]],
         "games": 1,
         "no_swap": True,
-        "byoyomi": args.byoyomi,
-        "time": args.time,
-        "inc": args.inc,
+        "byoyomi": per_engine(args.byoyomi, order),
+        "time": per_engine(args.time, order),
+        "inc": per_engine(args.inc, order),
         "draw": args.draw,
         "csa": str(directory),
         "print_summary": False,
@@ -165,6 +177,11 @@ def play_game(number: int, args: argparse.Namespace, engines: tuple[str, str]) -
     records[0].replace(record)
     ending, plies = read_record(record)
     result = json.loads(outcome.read_text())
+    shutil.rmtree(directory)  # the referee's log: kept only when the game failed
+    try:
+        write_replay(record, record.with_suffix(".html"))
+    except (ReplayError, OSError) as error:  # the page is a convenience: say why and go on
+        print(f"game {number}: no replay page: {error}", file=sys.stderr)
     first_won = result["engine1_won"] if first_is_black else result["engine2_won"]
     second_won = result["engine2_won"] if first_is_black else result["engine1_won"]
     if first_won:
@@ -214,6 +231,23 @@ def elo_interval(wins: int, draws: int, losses: int) -> tuple[float, float, floa
     return elo(mu), elo(low), elo(high)
 
 
+def shortfalls(results: Sequence[GameResult], args: argparse.Namespace) -> list[str]:
+    """What the results fall short of: --expect-score and --expect-elo-above."""
+    decided = [r for r in results if r.score is not None]
+    if not decided:
+        return ["no game was decided"]
+    wins = sum(r.score == 1 for r in decided)
+    draws = sum(r.score == 0.5 for r in decided)
+    score = (wins + draws / 2) / len(decided)
+    missing = []
+    if args.expect_score is not None and score < args.expect_score:
+        missing.append(f"score {score:.3f} is below {args.expect_score}")
+    low = elo_interval(wins, draws, len(decided) - wins - draws)[1]
+    if args.expect_elo_above is not None and not low > args.expect_elo_above:
+        missing.append(f"the Elo interval does not lie above {args.expect_elo_above:+g}")
+    return missing
+
+
 def table(results: Sequence[GameResult], names: tuple[str, str]) -> str:
     decided = [r for r in results if r.score is not None]
     wins = sum(r.score == 1 for r in decided)
@@ -250,16 +284,26 @@ def parse_args(argv: Sequence[str]) -> argparse.Namespace:
     parser.add_argument("--options2", default="", help="Name:value,... for engine2")
     parser.add_argument("--name1", help="engine1's name in the table (default: its own)")
     parser.add_argument("--name2")
-    parser.add_argument("--byoyomi", type=int, help="milliseconds per move")
-    parser.add_argument("--time", type=int, help="main time in milliseconds")
-    parser.add_argument("--inc", type=int, help="increment per move in milliseconds")
+    for name, text in [
+        ("--byoyomi", "milliseconds per move"),
+        ("--time", "main time in milliseconds"),
+        ("--inc", "increment per move in milliseconds"),
+    ]:
+        parser.add_argument(name, type=int, nargs="+", metavar="MS", help=text + " (1 or 2)")
     parser.add_argument("--draw", type=int, default=256, help="moves before a draw (256)")
     parser.add_argument("--concurrency", type=int, default=1, help="games at once (1)")
     parser.add_argument("--game-timeout", type=float, default=1800, help="seconds (1800)")
     parser.add_argument("--out", type=Path, default=Path("build/match"))
+    parser.add_argument("--expect-score", type=float, help="fail below this score (0 to 1)")
+    parser.add_argument(
+        "--expect-elo-above", type=float, help="fail unless the 95 %% Elo interval lies above"
+    )
     args = parser.parse_args(argv)
     if args.games < 1 or args.concurrency < 1:
         parser.error("--games and --concurrency must be at least 1")
+    for name in ("byoyomi", "time", "inc"):
+        if len(getattr(args, name) or ()) > 2:
+            parser.error(f"--{name} takes one value, or one per engine")
     return args
 
 
@@ -290,9 +334,12 @@ def main(argv: Sequence[str]) -> int:
                 flush=True,
             )
     summary = table(results, names)
+    missing = shortfalls(results, args)
+    if missing:
+        summary += "\n  FALLS SHORT: " + "; ".join(missing)
     print(summary)
     (args.out / "summary.txt").write_text(summary + "\n")
-    return 1 if any(r.ending in FAULTS for r in results) else 0
+    return 1 if missing or any(r.ending in FAULTS for r in results) else 0
 
 
 if __name__ == "__main__":
