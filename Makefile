@@ -20,6 +20,7 @@ SUPPORTED_PYTHONS := 3.11 3.12 3.13 3.14 3.15
 # (tools/python-chroot, under build/) when this machine lacks them.
 CHROOT_PYTHONS := 3.14 3.15
 
+.PHONY: perft match
 .PHONY: all install demo test test-pythons sanitize-install sanitize fuzz docs bench bench-peers \
   native-bench dist check-dist lint-tools format lint clean fuzz-native-build fuzz-native \
   fuzz-replay fuzz-merge coverage native-check
@@ -54,8 +55,48 @@ install: $(VENV)/bin/activate
 demo: install
 	$(VPY) examples/random_games.py $(GAMES)
 
+# cshogi drives the USI engine of examples/ in the tests and referees its
+# matches; it is never a dependency of komaban. It has wheels for x86-64 and
+# CPython 3.11 to 3.14 only: elsewhere the tests that need it skip.
+USI_TOOLS := "cshogi==1.1.0; platform_machine == 'x86_64' and python_version < '3.15'"
+
 test: install
+	$(VPY) -m pip install --quiet --only-binary=cshogi $(USI_TOOLS)
 	$(VPY) -m pytest
+
+# The legal-move perft of examples/shogi_rules.py to depth 5 (19,861,490
+# positions, about a minute); `make test` goes to depth 4.
+perft: install
+	KOMABAN_SLOW=1 $(VPY) -m pytest -q tests/test_shogi_rules.py -k perft
+
+# Matches of the USI engine of examples/, refereed by cshogi.cli (not in CI:
+# about an hour on 2 cores). Each prints a table; records (CSA), replay pages
+# and summaries go to MATCH_DIR/<opponent>/. Fails when a game ends by an
+# illegal move, on time or by a crash, or a target is missed: at least 99 %
+# against the random mover, an Elo interval above 0 against flat Monte Carlo
+# at equal playouts per move. Fairy-Stockfish (Skill Level 0, about 100 nodes
+# a move through nodestime) and gpsusi are measured, not targets.
+MATCH_DIR ?= build/match
+MATCH = $(VPY) examples/usi_match.py
+MATCH_CLOCK := --time 120000 --inc 2000
+match: install
+	tools/system-packages
+	$(VPY) -m pip install --quiet --only-binary=cshogi $(USI_TOOLS)
+	@status=0; \
+	$(MATCH) komaban random --games 100 --concurrency 2 $(MATCH_CLOCK) \
+	  --options1 Workers:1,MaxPlayouts:10000 --expect-score 0.99 \
+	  --out $(MATCH_DIR)/random || status=1; \
+	$(MATCH) komaban komaban --name1 tree --name2 flat --games 200 --concurrency 2 $(MATCH_CLOCK) \
+	  --options1 Workers:1,MaxPlayouts:1000,SearchKind:tree \
+	  --options2 Workers:1,MaxPlayouts:1000,SearchKind:flat \
+	  --expect-elo-above 0 --out $(MATCH_DIR)/flat || status=1; \
+	$(MATCH) komaban fairy-stockfish --games 20 --byoyomi 1000 100 \
+	  --options1 Workers:2 --options2 "Skill Level:0,nodestime:1" \
+	  --out $(MATCH_DIR)/fairy-stockfish || status=1; \
+	$(MATCH) komaban gpsusi --games 20 --byoyomi 1000 200 --options1 Workers:2 \
+	  --out $(MATCH_DIR)/gpsusi || status=1; \
+	for summary in $(MATCH_DIR)/*/summary.txt; do cat $$summary; done; \
+	exit $$status
 
 # The API reference is read from the installed stubs, hence `install`; ruff
 # lays out its signatures.
