@@ -65,7 +65,7 @@ test: install
 	$(VPY) -m pytest
 
 # The legal-move perft of examples/shogi_rules.py to depth 5 (19,861,490
-# positions, about a minute); `make test` goes to depth 4.
+# positions, about 30 s); `make test` goes to depth 4.
 perft: install
 	KOMABAN_SLOW=1 $(VPY) -m pytest -q tests/test_shogi_rules.py -k perft
 
