@@ -74,8 +74,9 @@ perft: install
 # and summaries go to MATCH_DIR/<opponent>/. Fails when a game ends by an
 # illegal move, on time or by a crash, or a target is missed: at least 99 %
 # against the random mover, an Elo interval above 0 against flat Monte Carlo
-# at equal playouts per move. Fairy-Stockfish (Skill Level 0, about 100 nodes
-# a move through nodestime) and gpsusi are measured, not targets.
+# at equal playouts per move. Fairy-Stockfish (Skill Level 0 and -20, its
+# weakest, at about 100 nodes a move through nodestime) and gpsusi are
+# measured, not targets.
 MATCH_DIR ?= build/match
 MATCH = $(VPY) examples/usi_match.py
 MATCH_CLOCK := --time 120000 --inc 2000
@@ -90,9 +91,11 @@ match: install
 	  --options1 Workers:1,MaxPlayouts:1000,SearchKind:tree \
 	  --options2 Workers:1,MaxPlayouts:1000,SearchKind:flat \
 	  --expect-elo-above 0 --out $(MATCH_DIR)/flat || status=1; \
-	$(MATCH) komaban fairy-stockfish --games 20 --byoyomi 1000 100 \
-	  --options1 Workers:2 --options2 "Skill Level:0,nodestime:1" \
-	  --out $(MATCH_DIR)/fairy-stockfish || status=1; \
+	for level in 0 -20; do \
+	  $(MATCH) komaban fairy-stockfish --name2 "fairy-stockfish $$level" --games 20 \
+	    --byoyomi 1000 100 --options1 Workers:2 --options2 "Skill Level:$$level,nodestime:1" \
+	    --out $(MATCH_DIR)/fairy-stockfish$$level || status=1; \
+	done; \
 	$(MATCH) komaban gpsusi --games 20 --byoyomi 1000 200 --options1 Workers:2 \
 	  --out $(MATCH_DIR)/gpsusi || status=1; \
 	for summary in $(MATCH_DIR)/*/summary.txt; do cat $$summary; done; \

@@ -536,10 +536,10 @@ class GameState:
     turn: int
     hands: list[list[int]]  # hands[colour][kind]: counts for kinds 0 to 8
     move_number: int = 1
-    keys: list[str] = field(default_factory=list)
-    checks: list[bool] = field(default_factory=list)
-    moves: list[Move] = field(default_factory=list)
-    _legal: list[Move] | None = None
+    keys: list[str] = field(default_factory=list, repr=False)
+    checks: list[bool] = field(default_factory=list, repr=False)
+    moves: list[Move] = field(default_factory=list, repr=False)
+    _legal: list[Move] | None = field(default=None, repr=False)
 
     @classmethod
     def from_sfen(cls, line: str) -> GameState:
