@@ -316,6 +316,7 @@ def main(argv: Sequence[str]) -> int:
     except ImportError:
         print("usi_match.py: cshogi is needed (pip install cshogi)", file=sys.stderr)
         return 2
+    args.out = args.out.resolve()  # cshogi starts each engine in its own directory
     args.out.mkdir(parents=True, exist_ok=True)
     engines = (engine_command(args.engine1, args.out), engine_command(args.engine2, args.out))
     names = (args.name1 or args.engine1, args.name2 or args.engine2)
