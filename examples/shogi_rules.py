@@ -294,11 +294,11 @@ def analyse(board: Board, color: ColorType) -> tuple[list[Move], bool]:
     board_moves = moves[:n_board]
     # Board moves come grouped by source square, in ascending order: the moves
     # of a piece that cannot be illegal are taken as a whole run.
-    froms = [m.get_from().to_int() for m in board_moves]
+    sources = [m.get_from().to_int() for m in board_moves]
     legal: list[Move] = []
     dead_from = DEAD_END_FROM[us]
     done = 0  # board_moves[:done] are decided
-    for f in dict.fromkeys(froms):
+    for f in dict.fromkeys(sources):
         code = sq[f]
         if (
             targets is None
@@ -307,8 +307,8 @@ def analyse(board: Board, color: ColorType) -> tuple[list[Move], bool]:
             and not (code in dead_from and f in dead_from[code])
         ):
             continue
-        i = bisect_left(froms, f, done)
-        j = bisect_right(froms, f, i)
+        i = bisect_left(sources, f, done)
+        j = bisect_right(sources, f, i)
         legal += board_moves[done:i]
         done = j
         if f == king:
