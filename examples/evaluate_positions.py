@@ -367,7 +367,10 @@ def serve(connection: Connection) -> None:
             answer: tuple[bool, TaskResult | str] = True, play_task(task)
         except Exception as exc:
             answer = False, f"{type(exc).__name__}: {exc}"
-        connection.send(answer)
+        try:
+            connection.send(answer)
+        except OSError:  # the program is gone (killed): nobody is left to answer
+            return
 
 
 @dataclass
@@ -428,18 +431,19 @@ class PoolRunner:
             pipes = [w.connection for w in self.pool if w.alive and w.tasks]
             ready = set(wait(pipes + [w.process.sentinel for w in self.pool]))
             for n, worker in enumerate(self.pool):
-                if worker.connection in ready:
+                dead = worker.process.sentinel in ready
+                if not dead and worker.connection not in ready:
+                    continue
+                # Every answer that came, those a worker sent just before it died included.
+                while worker.alive and worker.tasks and worker.connection.poll():
                     try:
                         ok, answer = worker.connection.recv()
-                    except (EOFError, OSError):  # it died: its sentinel tells
+                    except (EOFError, OSError):  # it died sending: its sentinel tells
                         worker.alive = False
-                    else:
-                        task, _ = worker.tasks.popleft()
-                        if isinstance(answer, str):
-                            yield failed_task(task, f"not evaluated: {answer}")
-                        else:
-                            yield answer
-                if worker.process.sentinel in ready:
+                        break
+                    task, _ = worker.tasks.popleft()
+                    yield answer if ok else failed_task(task, f"not evaluated: {answer}")
+                if dead:
                     self.pool[n] = self.start_worker()
                     yield from self.rerun(worker, waiting)
 
@@ -523,12 +527,22 @@ class DaskRunner:
 
         futures = self.client.map(play_task, tasks, pure=False)
         task_of = {future.key: task for future, task in zip(futures, tasks, strict=True)}
-        for future in dask_as_completed(futures):  # type: ignore[no-untyped-call, unused-ignore]
+        done = dask_as_completed(futures)  # type: ignore[no-untyped-call, unused-ignore]
+        for future in done:
             try:
                 result: TaskResult = future.result()
             except KilledWorker:
+                task = task_of[future.key]
+                if len(task) > 1:
+                    # Each position of the task again on its own: only one that kills its
+                    # workers is given up.
+                    for item in task:
+                        single = self.client.submit(play_task, [item], pure=False)
+                        task_of[single.key] = [item]
+                        done.add(single)  # type: ignore[no-untyped-call, unused-ignore]
+                    continue
                 reason = "not evaluated: every Dask worker that ran it died (KilledWorker)"
-                result = failed_task(task_of[future.key], reason)
+                result = failed_task(task, reason)
             yield result
 
     def close(self) -> None:
