@@ -485,8 +485,9 @@ class PoolRunner:
 class DaskRunner:
     """A Dask distributed cluster: at an address, or a LocalCluster started here.
 
-    Dask reruns the tasks of a worker that dies; a task whose workers all die is given up
-    after the scheduler's allowed-failures (KilledWorker), and so are its positions.
+    Dask reruns the tasks of a worker that dies. The scheduler gives up on a task whose
+    workers keep dying (KilledWorker, after its allowed-failures): its positions are then
+    sent again one by one, and a position given up on its own is reported.
     """
 
     max_task = 1.0
