@@ -20,7 +20,7 @@ SUPPORTED_PYTHONS := 3.11 3.12 3.13 3.14 3.15
 # (tools/python-chroot, under build/) when this machine lacks them.
 CHROOT_PYTHONS := 3.14 3.15
 
-.PHONY: perft match
+.PHONY: perft match bench-engine
 .PHONY: all install demo test test-pythons sanitize-install sanitize fuzz docs bench bench-peers \
   native-bench dist check-dist lint-tools format lint clean fuzz-native-build fuzz-native \
   fuzz-replay fuzz-merge coverage native-check
@@ -241,6 +241,11 @@ bench: native-bench
 	$(NATIVE_BENCH)
 	$(VPY) bench/compare_native.py $(NATIVE_BENCH) $(NATIVE_BENCH)_two_word
 	$(VPY) bench/python_bench.py $(NATIVE_BENCH)
+
+# The engine of examples/: the standard-rules filter's cost per position, the
+# search's playouts per second against bare random play, stop's latency.
+bench-engine: install
+	$(VPY) bench/engine_bench.py
 
 # komaban against cshogi and python-shogi, installed into the venv for this
 # target only; rewrites the table in docs/performance.md and docs/img/peers.png.
