@@ -8,16 +8,13 @@ SFEN text and playout counts (the scores are random).
 """
 
 import csv
-import fcntl
 import os
-import pty
 import re
 import select
 import signal
 import struct
 import subprocess
 import sys
-import termios
 import time
 from pathlib import Path
 
@@ -298,6 +295,10 @@ def test_output_refused_before_any_work(tmp_path, case, message):
 def interrupt_at_progress(args, cwd):
     """Runs a program with its standard error on a terminal, sends Ctrl-C to its group once
     its progress bar counts a game, and returns its exit status, output and terminal text."""
+    import fcntl  # POSIX only, as the whole file
+    import pty
+    import termios
+
     controller, terminal = pty.openpty()
     # A terminal of 24 rows of 100 columns: tqdm draws nothing on one of no width.
     fcntl.ioctl(terminal, termios.TIOCSWINSZ, struct.pack("HHHH", 24, 100, 0, 0))
