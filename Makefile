@@ -108,6 +108,12 @@ docs: install
 	$(VPY) -m pip install --quiet $(DOCS_TOOLS)
 	NO_MKDOCS_2_WARNING=1 $(VENV)/bin/mkdocs build --strict
 
+# The tests marked end_to_end (example programs run for seconds: the USI
+# engine under cshogi, faulted evaluation runs, the replay page in a browser)
+# run in `make test` on PYTHON and, of the other versions, on these only; the
+# rest of the suite runs on every version.
+END_TO_END_PYTHONS := 3.15
+
 # The suite on PYTHON (in $(VENV)) and on every other supported version, each
 # in its own venv under .venvs/: an interpreter found on PATH or in pyenv, else
 # one of CHROOT_PYTHONS in the chroot, where the module is built by the
@@ -116,14 +122,17 @@ docs: install
 test-pythons: test
 	@for version in $(SUPPORTED_PYTHONS); do \
 	  [ "$$version" != "$(PYTHON_VERSION)" ] || continue; \
+	  skip=1; case " $(END_TO_END_PYTHONS) " in *" $$version "*) skip=0;; esac; \
 	  interpreter=$$(tools/find-python $$version); \
 	  if [ -n "$$interpreter" ]; then \
 	    echo "*** Python $$version: $$interpreter"; \
-	    $(MAKE) --no-print-directory test PYTHON=$$interpreter VENV=.venvs/$$version || exit 1; \
+	    KOMABAN_SKIP_END_TO_END=$$skip \
+	      $(MAKE) --no-print-directory test PYTHON=$$interpreter VENV=.venvs/$$version || exit 1; \
 	  elif case " $(CHROOT_PYTHONS) " in *" $$version "*) true;; *) false;; esac && \
 	      tools/python-chroot build $(CHROOT_PYTHONS); then \
 	    echo "*** Python $$version: Debian testing chroot (build/python-chroot)"; \
 	    MAKEFLAGS= tools/python-chroot run env SKBUILD_BUILD_DIR=build/chroot-{wheel_tag} \
+	      KOMABAN_SKIP_END_TO_END=$$skip \
 	      make --no-print-directory test PYTHON=python$$version VENV=.venvs/$$version || exit 1; \
 	  else \
 	    echo "*** Python $$version not found"; \
@@ -160,12 +169,14 @@ SAN_ENV := LD_PRELOAD="$(realpath $(shell $(CXX) -print-file-name=libasan.so)) \
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:abort_on_error=1 \
   PYTHONMALLOC=malloc
 
-# The whole suite under the sanitizers. tests/test_native_core.py is left out:
+# The whole suite under the sanitizers, but for the end-to-end tests (they run
+# on the build of `make test`). tests/test_native_core.py is left out:
 # it loads no extension, and builds and runs the native core checks with the
 # same sanitizers in every `make test` already. --capture=sys leaves file
 # descriptor 2 alone, so a sanitizer report reaches the terminal.
 sanitize: sanitize-install
-	$(SAN_ENV) $(SAN_PY) -m pytest -q --capture=sys --ignore=tests/test_native_core.py
+	$(SAN_ENV) KOMABAN_SKIP_END_TO_END=1 $(SAN_PY) -m pytest -q --capture=sys \
+	  --ignore=tests/test_native_core.py
 
 # The native core check with AddressSanitizer and UBSan, as every `make test`
 # runs it, but with SHADOW_PLAYOUTS random playouts from odd positions whose
@@ -255,9 +266,10 @@ bench-peers: native-bench
 
 # ---- portable builds: two-word Bitboard, aarch64, Windows core, macOS ----
 
-# The whole suite against a build whose Bitboard is two 64-bit words, the type
-# used where the compiler has no 128-bit integer (MSVC), in its own venv and
-# build directory; the native core check is compiled the same way.
+# The whole suite (the end-to-end tests aside, as for sanitize) against a
+# build whose Bitboard is two 64-bit words, the type used where the compiler
+# has no 128-bit integer (MSVC), in its own venv and build directory; the
+# native core check is compiled the same way.
 TWO_WORD_VENV := .venv-two-word
 TWO_WORD_PY := $(TWO_WORD_VENV)/bin/python
 
@@ -270,7 +282,8 @@ test-two-word: $(TWO_WORD_VENV)/bin/activate
 	$(TWO_WORD_PY) -m pip install --quiet --no-build-isolation \
 	  --config-settings=cmake.define.KOMABAN_TWO_WORD_BITBOARD=ON \
 	  --config-settings=build-dir=build/two-word ".[test,examples]"
-	KOMABAN_CORE_TEST_CXXFLAGS=-DKOMABAN_TWO_WORD_BITBOARD $(TWO_WORD_PY) -m pytest -q
+	KOMABAN_CORE_TEST_CXXFLAGS=-DKOMABAN_TWO_WORD_BITBOARD KOMABAN_SKIP_END_TO_END=1 \
+	  $(TWO_WORD_PY) -m pytest -q
 
 # The compiler flags of CMakeLists.txt's release build, for the targets below
 # that call a cross compiler directly.

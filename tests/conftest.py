@@ -1,4 +1,4 @@
-"""Hypothesis profiles, and the time box of `make fuzz`.
+"""Hypothesis profiles, the time box of `make fuzz`, and end-to-end tests.
 
 The suite runs the fuzz targets (tests marked `fuzz`) with the small default
 profile. `make fuzz` selects the "fuzz" profile and sets FUZZ_SECONDS: each fuzz
@@ -28,14 +28,29 @@ settings.register_profile(
 settings.load_profile("komaban")  # --hypothesis-profile loads another one later
 
 FUZZ_SECONDS = float(os.environ.get("FUZZ_SECONDS") or 0)
+# Tests marked end_to_end run example programs for seconds each, in processes of
+# their own (a USI engine under cshogi, faulted evaluation runs, a browser).
+# `make test` runs them; the runs that repeat the suite for another Python or
+# build set KOMABAN_SKIP_END_TO_END=1 (see the Makefile), which skips them.
+SKIP_END_TO_END = os.environ.get("KOMABAN_SKIP_END_TO_END") == "1"
 
 
 def pytest_configure(config):
     config.addinivalue_line("markers", "fuzz: a fuzz target, run at length by `make fuzz`")
+    config.addinivalue_line(
+        "markers", "end_to_end: runs an example program end to end, for seconds"
+    )
     config.fuzz_end = None
 
 
 def pytest_collection_modifyitems(config, items):
+    if SKIP_END_TO_END:
+        skip = pytest.mark.skip(
+            reason="end-to-end tests run once, in `make test` (KOMABAN_SKIP_END_TO_END)"
+        )
+        for item in items:
+            if item.get_closest_marker("end_to_end"):
+                item.add_marker(skip)
     if FUZZ_SECONDS:
         config.fuzz_left = sum(1 for item in items if item.get_closest_marker("fuzz"))
         config.fuzz_end = time.monotonic() + FUZZ_SECONDS

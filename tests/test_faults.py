@@ -25,6 +25,7 @@ pytest.importorskip("distributed", reason="the examples extra is not installed")
 pq = pytest.importorskip("pyarrow.parquet")
 psutil = pytest.importorskip("psutil")  # comes with dask.distributed
 pytestmark = [
+    pytest.mark.end_to_end,
     needs_second_interpreter,
     pytest.mark.skipif(sys.platform == "win32", reason="POSIX signals and process groups"),
 ]

@@ -27,7 +27,11 @@ browsing = importlib.util.module_from_spec(_spec)
 _spec.loader.exec_module(browsing)
 chromium, missing, screenshot = browsing.chromium, browsing.missing, browsing.screenshot
 
-pytestmark = [pytest.mark.skipif(bool(missing()), reason=missing() or "-"), needs_native_run]
+pytestmark = [
+    pytest.mark.end_to_end,
+    pytest.mark.skipif(bool(missing()), reason=missing() or "-"),
+    needs_native_run,
+]
 
 # The state of the page: what its diagram shows, read from the data attributes,
 # and the controls.

@@ -18,6 +18,7 @@ from cshogi import CSA  # noqa: E402
 from cshogi.usi import Engine  # noqa: E402
 
 pytestmark = needs_second_interpreter
+end_to_end = pytest.mark.end_to_end
 MATE_IN_ONE = "4k4/9/4G4/9/9/9/9/9/4K4 b G 1"  # G*5b
 
 
@@ -63,6 +64,7 @@ def legal_usi(sfen, moves):
     return board
 
 
+@end_to_end
 def test_handshake_declares_the_options(wrapper):
     engine = Engine(wrapper)
     assert engine.name == "komaban MCTS"
@@ -72,6 +74,7 @@ def test_handshake_declares_the_options(wrapper):
     engine.quit()
 
 
+@end_to_end
 def test_plays_legal_moves_from_moves_and_from_sfen(engine):
     game = ["7g7f", "3c3d", "8h2b+", "3a2b"]
     for sfen, moves in [("startpos", game), ("sfen " + legal_usi("startpos", game).sfen(), [])]:
@@ -88,6 +91,7 @@ def test_plays_legal_moves_from_moves_and_from_sfen(engine):
         assert last.split(" pv ")[1].split()[0] == best
 
 
+@end_to_end
 def test_finds_mate_in_one_and_reports_it(engine):
     engine.position(sfen="sfen " + MATE_IN_ONE)
     info = []
@@ -96,6 +100,7 @@ def test_finds_mate_in_one_and_reports_it(engine):
     assert any(" score mate 1 " in line for line in info)
 
 
+@end_to_end
 def test_infinite_search_answers_stop(engine):
     engine.position(["2g2f"])
     send(engine, "go infinite")
@@ -114,6 +119,7 @@ def test_infinite_search_answers_stop(engine):
     assert read_until(engine, "bestmove")[-1] != "bestmove resign"
 
 
+@end_to_end
 def test_bad_input_is_reported_and_the_engine_goes_on(engine):
     for line, message in [
         ("hello there", "unknown command"),
@@ -135,6 +141,7 @@ def test_bad_input_is_reported_and_the_engine_goes_on(engine):
     assert board.is_legal(board.move_from_usi(best))
 
 
+@end_to_end
 def test_resigns_without_a_legal_move_and_plays_a_new_game(engine):
     # White's King on 5a is mated by a Gold on 5b that a Pawn protects.
     engine.position(sfen="sfen 4k4/4G4/4P4/9/9/9/9/9/4K4 w - 1")
@@ -147,6 +154,7 @@ def test_resigns_without_a_legal_move_and_plays_a_new_game(engine):
     assert cshogi.Board().is_legal(cshogi.Board().move_from_usi(best))
 
 
+@end_to_end
 def test_quit_ends_the_process(wrapper):
     engine = Engine(wrapper)
     engine.isready()  # starts the worker processes
@@ -181,6 +189,7 @@ def test_think_time_never_exceeds_the_clock():
                 assert seconds * 1000 <= max(0, left + byoyomi + increment - 250)
 
 
+@end_to_end
 def test_short_match_against_the_random_mover(tmp_path):
     """A cshogi.cli match of two fast games against this directory's random mover."""
     result = subprocess.run(
