@@ -17,8 +17,8 @@ processes are killed. The record of each game is kept as DIR/game-NNN.csa.
 Prints one line per game and then a table: wins, draws and losses of the
 first engine, its score and Elo difference with a 95 % interval, and the
 games lost on an illegal move, on time or by a crash. Exit status 1 if any
-game ended that way, or if the score or the interval falls short of
---expect-score or --expect-elo-above. Beside each record, DIR/game-NNN.html
+game ended that way, or if the share of games won or the interval falls
+short of --expect-wins or --expect-elo-above. Beside each record, DIR/game-NNN.html
 replays the game (examples/replay.py).
 
 cshogi is needed to run matches (pip install cshogi); it is never a
@@ -232,16 +232,15 @@ def elo_interval(wins: int, draws: int, losses: int) -> tuple[float, float, floa
 
 
 def shortfalls(results: Sequence[GameResult], args: argparse.Namespace) -> list[str]:
-    """What the results fall short of: --expect-score and --expect-elo-above."""
+    """What the results fall short of: --expect-wins and --expect-elo-above."""
     decided = [r for r in results if r.score is not None]
     if not decided:
         return ["no game was decided"]
     wins = sum(r.score == 1 for r in decided)
     draws = sum(r.score == 0.5 for r in decided)
-    score = (wins + draws / 2) / len(decided)
     missing = []
-    if args.expect_score is not None and score < args.expect_score:
-        missing.append(f"score {score:.3f} is below {args.expect_score}")
+    if args.expect_wins is not None and wins < args.expect_wins * len(results) - 1e-9:
+        missing.append(f"{wins} of {len(results)} games won, below {args.expect_wins:.0%}")
     low = elo_interval(wins, draws, len(decided) - wins - draws)[1]
     if args.expect_elo_above is not None and not low > args.expect_elo_above:
         missing.append(f"the Elo interval does not lie above {args.expect_elo_above:+g}")
@@ -294,7 +293,9 @@ def parse_args(argv: Sequence[str]) -> argparse.Namespace:
     parser.add_argument("--concurrency", type=int, default=1, help="games at once (1)")
     parser.add_argument("--game-timeout", type=float, default=1800, help="seconds (1800)")
     parser.add_argument("--out", type=Path, default=Path("build/match"))
-    parser.add_argument("--expect-score", type=float, help="fail below this score (0 to 1)")
+    parser.add_argument(
+        "--expect-wins", type=float, help="fail unless this share of the games is won (0 to 1)"
+    )
     parser.add_argument(
         "--expect-elo-above", type=float, help="fail unless the 95 %% Elo interval lies above"
     )
