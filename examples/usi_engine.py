@@ -222,7 +222,7 @@ class UsiEngine:
 
     def cmd_setoption(self, args: list[str]) -> None:
         text = " ".join(args)
-        match = re.fullmatch(r"name (\S+)(?: value (.*))?", text)
+        match = re.fullmatch(r"name (.+?)(?: value (.*))?", text)  # names may hold spaces
         if not match:
             raise ValueError(f"malformed setoption {text!r}")
         name, value = match[1], (match[2] or "").strip()
