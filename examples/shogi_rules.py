@@ -28,11 +28,11 @@ from bisect import bisect_left, bisect_right
 from collections.abc import Sequence
 from dataclasses import dataclass, field
 from enum import Enum
-from itertools import chain
+from itertools import chain, compress
 
 from notation import load_sfen, usi_to_komaban
 
-from komaban import Board, ColorType, Game, Move, PieceType
+from komaban import Address, Board, ColorType, Game, Move, PieceType
 
 BLACK, WHITE = 0, 1
 COLORS = (ColorType.Black, ColorType.White)
@@ -294,7 +294,7 @@ def analyse(board: Board, color: ColorType) -> tuple[list[Move], bool]:
     board_moves = moves[:n_board]
     # Board moves come grouped by source square, in ascending order: the moves
     # of a piece that cannot be illegal are taken as a whole run.
-    sources = [m.get_from().to_int() for m in board_moves]
+    sources = list(map(Address.to_int, map(Move.get_from, board_moves)))  # no bytecode per move
     legal: list[Move] = []
     dead_from = DEAD_END_FROM[us]
     done = 0  # board_moves[:done] are decided
@@ -337,7 +337,8 @@ def analyse(board: Board, color: ColorType) -> tuple[list[Move], bool]:
         if targets is None:
             legal.extend(drops)
         elif targets:
-            legal.extend(m for m in drops if m.get_to().to_int() in targets)
+            squares = map(Address.to_int, map(Move.get_to, drops))
+            legal.extend(compress(drops, map(targets.__contains__, squares)))
         _remove_pawn_drop_mate(board, sq, us, legal, board_legal)
     return legal, bool(checkers)
 
