@@ -190,6 +190,8 @@ def mailbox(board: Board) -> list[int]:
 
 def attacked(sq: list[int], square: int, by: int) -> bool:
     """Whether a piece of colour `by` (0 Black, 1 White) attacks `square`."""
+    # The walk along a line is written out here, in _checks_and_pins and in
+    # checking_moves rather than shared: a call per line costs more than the walk.
     for d, step, slide in ATTACKS[by]:
         t = square + d
         p = sq[t]
