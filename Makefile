@@ -85,7 +85,7 @@ match: install
 	$(VPY) -m pip install --quiet --only-binary=cshogi $(USI_TOOLS)
 	@status=0; \
 	$(MATCH) komaban random --games 100 --concurrency 2 $(MATCH_CLOCK) \
-	  --options1 Workers:1,MaxPlayouts:10000 --expect-wins 0.99 \
+	  --options1 Workers:1,MaxPlayouts:20000 --expect-wins 0.99 \
 	  --out $(MATCH_DIR)/random || status=1; \
 	$(MATCH) komaban komaban --name1 tree --name2 flat --games 200 --concurrency 2 $(MATCH_CLOCK) \
 	  --options1 Workers:1,MaxPlayouts:1000,SearchKind:tree \
