@@ -114,7 +114,9 @@ docs: install
 # The tests marked end_to_end (example programs run for seconds: the USI
 # engine under cshogi, faulted evaluation runs, the replay page in a browser)
 # run in `make test` on PYTHON and, of the other versions, on these only; the
-# rest of the suite runs on every version.
+# rest of the suite runs on every version. So does the native core check
+# (tests/test_native_core.py), which loads no Python: once with the host's
+# compiler, once with the chroot's.
 END_TO_END_PYTHONS := 3.15
 
 # The suite on PYTHON (in $(VENV)) and on every other supported version, each
@@ -129,13 +131,13 @@ test-pythons: test
 	  interpreter=$$(tools/find-python $$version); \
 	  if [ -n "$$interpreter" ]; then \
 	    echo "*** Python $$version: $$interpreter"; \
-	    KOMABAN_SKIP_END_TO_END=$$skip \
+	    KOMABAN_SKIP_END_TO_END=$$skip KOMABAN_SKIP_NATIVE_CORE=$$skip \
 	      $(MAKE) --no-print-directory test PYTHON=$$interpreter VENV=.venvs/$$version || exit 1; \
 	  elif case " $(CHROOT_PYTHONS) " in *" $$version "*) true;; *) false;; esac && \
 	      tools/python-chroot build $(CHROOT_PYTHONS); then \
 	    echo "*** Python $$version: Debian testing chroot (build/python-chroot)"; \
 	    MAKEFLAGS= tools/python-chroot run env SKBUILD_BUILD_DIR=build/chroot-{wheel_tag} \
-	      KOMABAN_SKIP_END_TO_END=$$skip \
+	      KOMABAN_SKIP_END_TO_END=$$skip KOMABAN_SKIP_NATIVE_CORE=$$skip \
 	      make --no-print-directory test PYTHON=python$$version VENV=.venvs/$$version || exit 1; \
 	  else \
 	    echo "*** Python $$version not found"; \
@@ -299,9 +301,10 @@ CORE_TEST_CXXFLAGS := -std=c++20 -Wall -Wextra -Werror -Isrc
 # aarch64 Linux under emulation: the module cross-compiled with Debian's
 # aarch64 compiler against the CPython of an arm64 Debian tree
 # (tools/arm64-sysroot), the test dependencies as aarch64 wheels fetched by
-# the host's pip, and the whole suite run by the arm64 interpreter under
-# qemu-aarch64-static, the native core check (cross-compiled, with UBSan, on
-# the cross compiler's own arm64 libraries) with it.
+# the host's pip, and the whole suite (the end-to-end tests aside, as for
+# sanitize) run by the arm64 interpreter under qemu-aarch64-static, the
+# native core check (cross-compiled, with UBSan, on the cross compiler's own
+# arm64 libraries) with it.
 # The tree and the wheels are kept under build/arm64 and reused (the wheels
 # until the extras in pyproject.toml change).
 ARM64 := build/arm64
@@ -334,7 +337,7 @@ test-arm64: $(VENV)/bin/activate
 	  -o $(ARM64)/module/komaban.cpython-$(subst .,,$(ARM64_PYTHON_VERSION))-aarch64-linux-gnu.so
 	$(ARM64_CXX) $(CORE_TEST_CXXFLAGS) -O1 -g -fsanitize=undefined -fno-sanitize-recover=all \
 	  $(CORE_TEST_SOURCES) -o $(ARM64)/core_test
-	PYTHONPATH=$(ARM64)/module:$(ARM64_SITE) \
+	PYTHONPATH=$(ARM64)/module:$(ARM64_SITE) KOMABAN_SKIP_END_TO_END=1 \
 	  KOMABAN_CORE_TEST_COMMAND="qemu-aarch64-static -L /usr/aarch64-linux-gnu $(ARM64)/core_test" \
 	  $(ARM64_RUN) $(ARM64_SYSROOT)/usr/bin/python$(ARM64_PYTHON_VERSION) -m pytest -q -p no:cacheprovider -rs
 

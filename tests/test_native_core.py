@@ -5,6 +5,8 @@ same core as the module under test (`make test-two-word` passes
 -DKOMABAN_TWO_WORD_BITBOARD). KOMABAN_CORE_TEST_COMMAND runs a check built
 beforehand instead, where no compiler for the platform is at hand
 (`make test-arm64` gives its cross-compiled check, run under the emulator).
+The check loads no Python, so the runs that repeat the suite on another
+interpreter with the same compiler set KOMABAN_SKIP_NATIVE_CORE=1.
 """
 
 import os
@@ -48,6 +50,10 @@ def build(binary):
 
 
 @pytest.mark.skipif(COMPILER is None and not PREBUILT, reason="no C++ compiler")
+@pytest.mark.skipif(
+    os.environ.get("KOMABAN_SKIP_NATIVE_CORE") == "1",
+    reason="the native core check runs once per compiler (KOMABAN_SKIP_NATIVE_CORE)",
+)
 def test_core_checks_pass_under_sanitizers(tmp_path):
     command = PREBUILT
     if not command:
