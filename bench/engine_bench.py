@@ -8,7 +8,8 @@
    Game.random_play() games per second from the same positions: how much of
    the time the playouts get. The three are interleaved position by position.
 3. The latency of `stop` after `go infinite`: the engine's wall time from the
-   command to its bestmove line, through a pipe, as a GUI sees it.
+   command to its bestmove line, through a pipe, as a GUI sees it; half the
+   stops come while the mate search that opens a search is running.
 
 Every figure is the median of several rounds. Usage:
     python bench/engine_bench.py [--games 40] [--seconds 1.0] [--rounds 3]
@@ -125,11 +126,15 @@ def stop_latency(repeats: int) -> None:
     wait_for("usiok")
     send("isready")
     wait_for("readyok")
+    # Half the stops come 0.5 s into the search, half 20 ms in, while the mate
+    # search that starts it is still running (on a position with thousands of
+    # checks to try).
+    positions = ["startpos moves 7g7f 3c3d", "sfen 4k4/9/9/9/9/9/9/9/4K4 b RBGSNLPrbgsnlp 1"]
     latencies = []
     for i in range(repeats):
-        send(f"position startpos moves {'7g7f 3c3d' if i % 2 else '2g2f'}")
+        send(f"position {positions[i % 2]}")
         send("go infinite")
-        time.sleep(0.5)
+        time.sleep(0.02 if i % 2 else 0.5)
         start = time.perf_counter()
         send("stop")
         wait_for("bestmove")
@@ -163,7 +168,7 @@ def main(argv: list[str]) -> int:
         if state.outcome() is None:
             states.append(state)
     playout_ratio(states, args.seconds, args.rounds)
-    stop_latency(10)
+    stop_latency(20)
     return 0
 
 

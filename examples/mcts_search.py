@@ -27,7 +27,7 @@ import multiprocessing.connection
 import os
 import random
 import time
-from collections.abc import Sequence
+from collections.abc import Callable, Sequence
 from dataclasses import asdict, dataclass, field
 from typing import Any, Protocol
 
@@ -159,29 +159,42 @@ def _child_hands(
     return (tuple(hand), hands[1]) if us == BLACK else (hands[0], tuple(hand))
 
 
-class MateSearchTimeout(Exception):
-    pass
+class MateSearchCut(Exception):
+    """The mate search ran out of time or was stopped."""
 
 
-def find_mate(board: Board, turn: int, max_plies: int, deadline: float) -> list[Move] | None:
+def _never() -> bool:
+    return False
+
+
+def find_mate(
+    board: Board,
+    turn: int,
+    max_plies: int,
+    deadline: float,
+    stopped: Callable[[], bool] = _never,
+) -> list[Move] | None:
     """A forced mate for the side to move (0 Black, 1 White) in at most
     `max_plies` plies, checking at every move, as its line; None if there is
-    none or the deadline (time.monotonic()) passes first. Shorter mates first."""
+    none, or if the deadline (time.monotonic()) passes or `stopped()` turns
+    true first. Shorter mates first."""
     try:
         for plies in range(1, max_plies + 1, 2):
-            line = _mate(board, turn, plies, deadline)
+            line = _mate(board, turn, plies, deadline, stopped)
             if line is not None:
                 return line
-    except MateSearchTimeout:
+    except MateSearchCut:
         pass
     return None
 
 
-def _mate(board: Board, turn: int, plies: int, deadline: float) -> list[Move] | None:
+def _mate(
+    board: Board, turn: int, plies: int, deadline: float, stopped: Callable[[], bool]
+) -> list[Move] | None:
     attacker, defender = COLORS[turn], COLORS[1 - turn]
     for check in checking_moves(board, attacker):
-        if time.monotonic() > deadline:
-            raise MateSearchTimeout
+        if time.monotonic() > deadline or stopped():
+            raise MateSearchCut
         after = copy_board(board)
         after.execute_move(check)
         replies = legal_moves(after, defender)
@@ -193,7 +206,7 @@ def _mate(board: Board, turn: int, plies: int, deadline: float) -> list[Move] | 
         for reply in replies:
             position = copy_board(after)
             position.execute_move(reply)
-            rest = _mate(position, turn, plies - 2, deadline)
+            rest = _mate(position, turn, plies - 2, deadline, stopped)
             if rest is None:
                 break
             if line is None or len(rest) + 1 > len(line):  # the longest defence
@@ -533,8 +546,16 @@ def _worker(conn: multiprocessing.connection.Connection, stop: Any) -> None:
             state.push_usi(usi)
         search = make_search(state, Settings(**settings), rng)
         if mate_seconds and search.settings.mate_plies and not search.solved:
+            # It watches the stop flag too: a stop (a pondered move not played)
+            # may come before the deadline.
             deadline = time.monotonic() + mate_seconds
-            line = find_mate(state.board, state.turn, search.settings.mate_plies, deadline)
+            line = find_mate(
+                state.board,
+                state.turn,
+                search.settings.mate_plies,
+                deadline,
+                lambda: bool(stop.value),
+            )
             if line is not None and not stop.value:
                 search.prove_mate(line)
         next_report = time.monotonic() + interval

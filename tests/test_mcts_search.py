@@ -64,11 +64,23 @@ def test_mate_search_finds_a_forced_line():
     assert find_mate(bare.board, bare.turn, 3, time.monotonic() + 30) is None
 
 
-def test_mate_search_keeps_its_deadline():
+def test_mate_search_keeps_its_deadline_and_its_stop_flag():
     state = GameState.from_sfen("startpos")
     start = time.monotonic()
     assert find_mate(state.board, state.turn, 7, start) is None
     assert time.monotonic() - start < 5  # it stops at the first check of its clock
+    # A stop raised mid-search (no mate here, and thousands of checks to try)
+    # ends it at the next look at the flag.
+    rich = GameState.from_sfen("4k4/9/9/9/9/9/9/9/4K4 b RBGSNLPrbgsnlp 1")
+    looks = 0
+
+    def stopped() -> bool:
+        nonlocal looks
+        looks += 1
+        return looks >= 10
+
+    assert find_mate(rich.board, rich.turn, 3, time.monotonic() + 60, stopped) is None
+    assert looks == 10
 
 
 def test_a_repeated_position_ends_its_line_as_a_draw():
