@@ -22,6 +22,7 @@ from mcts_search import (  # noqa: E402
     usi_text,
 )
 from shogi_rules import COLORS, GameState, copy_board, is_checkmate, legal_moves  # noqa: E402
+from test_shogi_rules import cshogi, positions_from_cshogi  # noqa: E402
 
 MATE_IN_ONE = "4k4/9/4G4/9/9/9/9/9/4K4 b G 1"  # G*5b
 # From a random game: White's King on 5f is mated in three (cshogi: 3h4g first),
@@ -62,6 +63,28 @@ def test_mate_search_finds_a_forced_line():
     assert find_mate(state.board, state.turn, 1, time.monotonic() + 30) is None
     bare = GameState.from_sfen("4k4/9/9/9/9/9/9/9/4K4 b - 1")
     assert find_mate(bare.board, bare.turn, 3, time.monotonic() + 30) is None
+
+
+@pytest.mark.skipif(cshogi is None, reason="cshogi is not installed")
+def test_mate_search_agrees_with_cshogi():
+    # Positions of cshogi's random games, not in check (cshogi's mate search
+    # starts from such only): a mate in three plies or fewer is found exactly
+    # where cshogi finds one, and its first move is a legal check.
+    mates = 0
+    for line in positions_from_cshogi(1000, seed=5):
+        theirs = cshogi.Board(line)
+        if theirs.is_check():
+            continue
+        state = GameState.from_sfen(line)
+        mine = find_mate(state.board, state.turn, 3, time.monotonic() + 60)
+        assert (mine is not None) == bool(theirs.mate_move(3)), line
+        if mine is not None:
+            mates += 1
+            first = theirs.move_from_usi(usi_text(mine[0]))
+            assert theirs.is_legal(first), line
+            theirs.push(first)
+            assert theirs.is_check(), line
+    assert mates >= 30  # the positions hold enough mates to compare (51 here)
 
 
 def test_mate_search_keeps_its_deadline_and_its_stop_flag():
