@@ -27,6 +27,8 @@ from collections.abc import Sequence
 from functools import partial
 from multiprocessing.pool import Pool
 from pathlib import Path
+from types import FrameType
+from typing import Any
 
 from evaluate_positions import start_method, wilson_interval
 from tqdm import tqdm  # type: ignore[import-untyped, unused-ignore]
@@ -43,13 +45,35 @@ def score_for(winner: ColorType, side: ColorType) -> float:
     return 0.5
 
 
+# The match's stop flag, shared with the worker processes (see main): once set, the
+# games being played end at their next move and those not begun end at once.
+_stop: Any = None
+
+
+class Stopped(Exception):
+    """The match was stopped in the middle of this game."""
+
+
+def _share_stop_flag(stop: Any) -> None:
+    global _stop
+    _stop = stop
+
+
+def _check_stop() -> None:
+    if _stop is not None and _stop.value:
+        raise Stopped
+
+
 def monte_carlo_move(game: Game, playouts: int, rng: random.Random) -> Move | None:
-    """The move with the best playout score for the side to move; None if it has no move."""
+    """The move with the best playout score for the side to move; None if it has no move.
+
+    Raises Stopped when the match's stop flag is set."""
     side = game.turn
     board, number = game.board, game.move_number  # copies of the game's position
     best: list[Move] = []
     best_score = -1.0
     for move in board.search_moves(side):
+        _check_stop()
         trial = Game(board=board, move_number=number, turn=side)
         trial.execute_move(move)  # plays the move and passes the turn
         over, winner = trial.is_finished()
@@ -69,16 +93,25 @@ def monte_carlo_move(game: Game, playouts: int, rng: random.Random) -> Move | No
     return rng.choice(best) if best else None
 
 
-def play_game(number: int, playouts: int) -> tuple[int, float, int]:
+def play_game(number: int, playouts: int) -> tuple[int, float, int] | None:
     """Plays game `number`; the Monte Carlo player is Black in even-numbered games.
 
-    Returns the game's number, the Monte Carlo player's score and the number of moves.
-    Runs in a worker process: it takes and returns plain numbers.
+    Returns the game's number, the Monte Carlo player's score and the number of moves,
+    or None if the match was stopped first. Runs in a worker process: it takes and
+    returns plain numbers.
     """
+    try:
+        return _play_game(number, playouts)
+    except Stopped:
+        return None
+
+
+def _play_game(number: int, playouts: int) -> tuple[int, float, int]:
     rng = random.Random()  # seeded from the operating system in each process
     mc_side = ColorType.Black if number % 2 == 0 else ColorType.White
     game = Game()
     while not game.is_finished()[0]:
+        _check_stop()
         side = game.turn
         if side == mc_side:
             move = monte_carlo_move(game, playouts, rng)
@@ -152,20 +185,37 @@ def main(argv: Sequence[str]) -> int:
     finished: list[tuple[int, float, int]] = []  # (number, score, moves) of each game
     interrupted = False
     start = time.perf_counter()
-    # The workers ignore SIGINT: Ctrl-C at the terminal is for this process, which then
-    # stops them in the middle of their games (a Pool, unlike a ProcessPoolExecutor, can).
+    stop = multiprocessing.RawValue("b", 0)
+
+    # The workers ignore SIGINT: Ctrl-C at the terminal is for this process, whose handler
+    # raises the stop flag; the workers then end their games at their next move, and the
+    # loop below stops. The handler raises no KeyboardInterrupt: one raised while this
+    # thread is inside the pool's code can leave a lock of the pool held, and the pool's
+    # own threads waiting on it for ever. For the same reason the pool is not terminated
+    # (Pool.terminate kills workers that may hold the lock of the queue they share).
+    def on_sigint(signum: int, frame: FrameType | None) -> None:
+        nonlocal interrupted
+        interrupted = True
+        stop.value = 1
+
+    signal.signal(signal.SIGINT, on_sigint)
     pool: Pool | None = None
     try:
-        pool = multiprocessing.get_context(start_method()).Pool(args.workers)
+        context = multiprocessing.get_context(start_method())
+        pool = context.Pool(args.workers, initializer=_share_stop_flag, initargs=(stop,))
         results = pool.imap_unordered(partial(play_game, playouts=args.playouts), range(args.games))
-        for game in tqdm(results, total=args.games, unit="game", disable=None):
-            finished.append(game)
-    except KeyboardInterrupt:
-        interrupted = True
+        with tqdm(total=args.games, unit="game", disable=None) as bar:
+            for game in results:
+                if game is not None:
+                    finished.append(game)
+                    bar.update()
+                if interrupted:
+                    break
     finally:
         signal.signal(signal.SIGINT, signal.SIG_IGN)  # the report is on its way
+        stop.value = 1
         if pool is not None:
-            pool.terminate()
+            pool.close()  # every game left ends at once: the pool then closes as usual
             pool.join()
     elapsed = time.perf_counter() - start
     if not finished:
