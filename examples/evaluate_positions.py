@@ -491,6 +491,7 @@ class DaskRunner:
     """
 
     max_task = 1.0
+    poll = 0.02  # seconds between two looks at the finished tasks
 
     def __init__(self, address: str, workers: int) -> None:
         import logging
@@ -523,28 +524,48 @@ class DaskRunner:
         self.min_task = shortest_task(self)
 
     def run(self, tasks: list[list[Item]]) -> Iterator[TaskResult]:
-        from dask.distributed import KilledWorker
         from dask.distributed import as_completed as dask_as_completed
 
-        futures = self.client.map(play_task, tasks, pure=False)
-        task_of = {future.key: task for future, task in zip(futures, tasks, strict=True)}
-        done = dask_as_completed(futures)  # type: ignore[no-untyped-call, unused-ignore]
-        for future in done:
-            try:
-                result: TaskResult = future.result()
-            except KilledWorker:
-                task = task_of[future.key]
-                if len(task) > 1:
-                    # Each position of the task again on its own: only one that kills its
-                    # workers is given up.
-                    for item in task:
-                        single = self.client.submit(play_task, [item], pure=False)
-                        task_of[single.key] = [item]
-                        done.add(single)  # type: ignore[no-untyped-call, unused-ignore]
-                    continue
-                reason = "not evaluated: every Dask worker that ran it died (KilledWorker)"
-                result = failed_task(task, reason)
-            yield result
+        # Dask's calls take locks that its event-loop thread takes too: a stop raised in
+        # the middle of one could leave such a lock held, and the loop (and so closing
+        # the client) waiting on it for ever. They run with signals deferred, and the
+        # finished futures are polled: a stop is raised in the sleep between two looks.
+        with STOP.deferred():
+            futures = self.client.map(play_task, tasks, pure=False)
+            task_of = {future.key: task for future, task in zip(futures, tasks, strict=True)}
+            done = dask_as_completed(futures)  # type: ignore[no-untyped-call, unused-ignore]
+        while True:
+            with STOP.deferred():
+                if done.is_empty():  # type: ignore[no-untyped-call, unused-ignore]
+                    return
+                batch = done.next_batch(block=False)  # type: ignore[no-untyped-call, unused-ignore]
+            if not batch:
+                time.sleep(self.poll)
+            for future in batch:
+                with STOP.deferred():
+                    result = self.outcome(future, task_of, done)
+                if result is not None:
+                    yield result
+
+    def outcome(self, future: Any, task_of: dict[Any, list[Item]], done: Any) -> TaskResult | None:
+        """The result of a finished task; None when its positions were sent again."""
+        from dask.distributed import KilledWorker
+
+        try:
+            result: TaskResult = future.result()
+        except KilledWorker:
+            task = task_of[future.key]
+            if len(task) > 1:
+                # Each position of the task again on its own: only one that kills its
+                # workers is given up.
+                for item in task:
+                    single = self.client.submit(play_task, [item], pure=False)
+                    task_of[single.key] = [item]
+                    done.add(single)
+                return None
+            reason = "not evaluated: every Dask worker that ran it died (KilledWorker)"
+            result = failed_task(task, reason)
+        return result
 
     def close(self) -> None:
         self.client.close(timeout=5)  # type: ignore[no-untyped-call, unused-ignore]
