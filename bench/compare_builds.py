@@ -17,7 +17,6 @@ import subprocess
 import sys
 import time
 from collections.abc import Callable
-from pathlib import Path
 
 FIGURES = {
     "search_moves": "ns per call, start and midgame positions",
@@ -38,13 +37,13 @@ def best_of(repeats: int, ops: int, body: Callable[[], None]) -> float:
 
 
 def measure() -> dict[str, float]:
-    sys.path.insert(0, str(Path(__file__).resolve().parent))
-    from python_bench import midgame_boards
+    from python_bench import midgame_boards  # beside this file, which runs as a script
 
     from komaban import Board, ColorType, Game
+    from komaban_tools.notation import board_text
 
     positions = [(Board(), ColorType.Black), *midgame_boards(6)]
-    texts = [str(board)[len("Board(sfen=") : -1] for board, _ in positions]
+    texts = [board_text(board) for board, _ in positions]
     boards = [board for board, _ in positions]
     figures: dict[str, float] = {}
 

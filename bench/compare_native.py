@@ -11,10 +11,8 @@ Usage: python bench/compare_native.py [--rounds N] BINARY BINARY [...]
 import argparse
 import subprocess
 import sys
-from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parent))
-from compare_builds import interleaved, report  # noqa: E402
+from compare_builds import interleaved, report  # beside this file, which runs as a script
 
 FIGURES = {
     "generate_start_ns": "ns per move generation, start position",

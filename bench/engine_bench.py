@@ -1,15 +1,15 @@
-"""Benchmarks the engine of examples/: the legality filter, the search's playout rate, stop.
+"""Benchmarks the engine: the legality filter, the search's playout rate, stop.
 
-1. The standard-rules filter (shogi_rules.analyse, komaban's search_moves
+1. The standard-rules filter (komaban_tools.rules.analyse, komaban's search_moves
    included) on every position of random legal games: the mean cost per
    position, and that of search_moves alone.
 2. Playouts per second of the tree search and of flat Monte Carlo on one core
    (in this process, as one worker runs them), divided by bare
    Game.random_play() games per second from the same positions: how much of
    the time the playouts get. The three are interleaved position by position.
-3. The latency of `stop` after `go infinite`: the engine's wall time from the
-   command to its bestmove line, through a pipe, as a GUI sees it; half the
-   stops come while the mate search that opens a search is running.
+3. The latency of `stop` after `go infinite`: the installed `komaban-usi`'s wall
+   time from the command to its bestmove line, through a pipe, as a GUI sees
+   it; half the stops come while the mate search that opens a search is running.
 
 Every figure is the median of several rounds. Usage:
     python bench/engine_bench.py [--games 40] [--seconds 1.0] [--rounds 3]
@@ -25,13 +25,9 @@ import sys
 import time
 from pathlib import Path
 
-EXAMPLES = Path(__file__).resolve().parent.parent / "examples"
-sys.path.insert(0, str(EXAMPLES))
-
-from mcts_search import FlatSearch, Settings, TreeSearch  # noqa: E402
-from shogi_rules import GameState, analyse  # noqa: E402
-
-from komaban import Board, ColorType, Game  # noqa: E402
+from komaban import Board, ColorType, Game
+from komaban_tools.rules import GameState, analyse
+from komaban_tools.search import FlatSearch, Settings, TreeSearch
 
 
 def random_game_positions(games: int, seed: int) -> list[tuple[Board, ColorType]]:
@@ -104,7 +100,7 @@ def playout_ratio(states: list[GameState], seconds: float, rounds: int) -> None:
 
 def stop_latency(repeats: int) -> None:
     engine = subprocess.Popen(
-        [sys.executable, str(EXAMPLES / "usi_engine.py")],
+        [str(Path(sys.executable).parent / "komaban-usi")],
         stdin=subprocess.PIPE,
         stdout=subprocess.PIPE,
         text=True,

@@ -4,9 +4,9 @@ Prints a report, draws the distribution of game lengths and the share of each
 outcome to random_games.png (or the file given with --plot), and the final
 position of the last game, its last move highlighted, to random_game.svg (or
 the file given with --svg), and a page that replays the last game move by move
-to random_game.html (or the file given with --html; see examples/replay.py).
+to random_game.html (or the file given with --html; see komaban_tools.replay).
 Ctrl-C stops the games: the report and the chart are then of the games played,
-and the exit status is 130.
+and the exit status is 130 (143 for SIGTERM).
 
 Usage: python examples/random_games.py [GAMES] [--plot FILE.png] [--svg FILE.svg]
 [--html FILE.html] (default 1000 games)
@@ -16,17 +16,17 @@ from __future__ import annotations
 
 import argparse
 import random
-import signal
 import statistics
 import sys
 import time
 from pathlib import Path
 
-from diagram import board_svg
-from replay import replay_html
 from tqdm import tqdm  # type: ignore[import-untyped, unused-ignore]
 
 from komaban import Address, Board, ColorType, Game, Move
+from komaban_tools.replay import replay_html
+from komaban_tools.svg import board_svg
+from komaban_tools.workers import STOP
 
 MOVE_LIMIT = 500
 # Indexed by int(PieceType): kinds are unhashable values, their numbers are not.
@@ -99,7 +99,7 @@ def plot(lengths: list[int], outcomes: dict[str, int], path: Path) -> None:
     plt.close(fig)
 
 
-def main(argv: list[str]) -> int:
+def main(argv: list[str] | None = None) -> int:
     parser = argparse.ArgumentParser(description="Plays random shogi games and reports on them.")
     parser.add_argument("games", nargs="?", type=int, default=1000, help="games (default 1000)")
     parser.add_argument(
@@ -135,15 +135,13 @@ def main(argv: list[str]) -> int:
         return "move limit" if game.move_number >= MOVE_LIMIT else f"{game.winner.name} wins"
 
     # Ctrl-C stops the games between two: the report is then of the games played.
-    stop: list[int] = []
-    signal.signal(signal.SIGINT, lambda signum, frame: stop.append(signum))
-
+    STOP.install()
     # All games but the last are played natively, and timed; the last is played
     # move by move so that its diagram can show the last move, and its page every move.
     with tqdm(total=games, desc="playing", unit="game", disable=None) as progress:
         start = time.perf_counter()
         for _ in range(games - 1):
-            if stop:
+            if STOP.requested:
                 break
             game = Game().random_play()
             lengths.append(game.move_number - 1)
@@ -151,7 +149,7 @@ def main(argv: list[str]) -> int:
             progress.update()
         elapsed = time.perf_counter() - start
         native = len(lengths)
-        if not stop:
+        if not STOP.requested:
             played: list[Move] = []
             last, last_move = random_game(random.Random(), played)
             lengths.append(last.move_number - 1)
@@ -159,7 +157,7 @@ def main(argv: list[str]) -> int:
             progress.update()
     if not lengths:
         print("interrupted before the first game ended", file=sys.stderr)
-        return 130
+        return 128 + STOP.signum
 
     print(f"games played         {len(lengths)}")
     print(f"Black wins           {outcomes['Black wins']}")
@@ -173,7 +171,7 @@ def main(argv: list[str]) -> int:
         plot(lengths, outcomes, args.plot)
         print(f"\nchart of lengths and outcomes written to {args.plot.resolve()}")
         print(f"interrupted after {len(lengths)} of {games} games", file=sys.stderr)
-        return 130
+        return 128 + STOP.signum
     print()
     print(f"final position of game {games} ({lengths[-1]} moves, {outcome(last)}):")
     print(diagram(last.board))
@@ -187,4 +185,4 @@ def main(argv: list[str]) -> int:
 
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv[1:]))
+    sys.exit(main())

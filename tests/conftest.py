@@ -1,9 +1,14 @@
-"""Hypothesis profiles, the time box of `make fuzz`, and end-to-end tests.
+"""Hypothesis profiles, the time box of `make fuzz`, and the markers that select tests.
 
 The suite runs the fuzz targets (tests marked `fuzz`) with the small default
 profile. `make fuzz` selects the "fuzz" profile and sets FUZZ_SECONDS: each fuzz
 target is then run over and over, with fresh random examples each round, until
 its share of the time is used, and the number of inputs tried is reported.
+
+Runs that repeat the suite for another Python or build leave out, with
+`-m "not end_to_end and not native_core"`, the tests that run programs end to
+end for seconds (`end_to_end`) and the native core check, which loads no Python
+(`native_core`). Tests marked `slow` run only when `-m` names them (`make perft`).
 """
 
 import os
@@ -28,28 +33,23 @@ settings.register_profile(
 settings.load_profile("komaban")  # --hypothesis-profile loads another one later
 
 FUZZ_SECONDS = float(os.environ.get("FUZZ_SECONDS") or 0)
-# Tests marked end_to_end run example programs for seconds each, in processes of
-# their own (a USI engine under cshogi, faulted evaluation runs, a browser).
-# `make test` runs them; the runs that repeat the suite for another Python or
-# build set KOMABAN_SKIP_END_TO_END=1 (see the Makefile), which skips them.
-SKIP_END_TO_END = os.environ.get("KOMABAN_SKIP_END_TO_END") == "1"
 
 
 def pytest_configure(config):
     config.addinivalue_line("markers", "fuzz: a fuzz target, run at length by `make fuzz`")
     config.addinivalue_line(
-        "markers", "end_to_end: runs an example program end to end, for seconds"
+        "markers", "end_to_end: runs a program end to end, for seconds (an engine, a GUI)"
     )
+    config.addinivalue_line("markers", "native_core: builds and runs the native core check")
+    config.addinivalue_line("markers", "slow: runs only when -m names it (make perft)")
     config.fuzz_end = None
 
 
 def pytest_collection_modifyitems(config, items):
-    if SKIP_END_TO_END:
-        skip = pytest.mark.skip(
-            reason="end-to-end tests run once, in `make test` (KOMABAN_SKIP_END_TO_END)"
-        )
+    if "slow" not in (config.getoption("markexpr") or ""):
+        skip = pytest.mark.skip(reason="slow: runs when -m names it (make perft)")
         for item in items:
-            if item.get_closest_marker("end_to_end"):
+            if item.get_closest_marker("slow"):
                 item.add_marker(skip)
     if FUZZ_SECONDS:
         config.fuzz_left = sum(1 for item in items if item.get_closest_marker("fuzz"))

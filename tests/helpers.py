@@ -3,6 +3,7 @@
 import errno
 import subprocess
 import sys
+from pathlib import Path
 
 import pytest
 
@@ -36,6 +37,11 @@ needs_second_interpreter = pytest.mark.skipif(
 needs_native_run = pytest.mark.skipif(
     EMULATED, reason="drives a browser: this interpreter runs under user-mode emulation (qemu)"
 )
+
+
+def command(name):
+    """The path of a console script installed beside this interpreter (komaban-usi, ...)."""
+    return str(Path(sys.executable).parent / name)
 
 
 def panic_of(func):

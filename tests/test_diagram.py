@@ -1,24 +1,18 @@
-"""examples/diagram.py draws what the position holds, where standard diagrams put it."""
+"""komaban_tools.svg draws what the position holds, where standard diagrams put it."""
 
 import io
 import random
 import re
 import subprocess
-import sys
 import xml.etree.ElementTree as ET
 from collections import Counter
-from pathlib import Path
 
 import pytest
-from helpers import needs_second_interpreter
+from helpers import command, needs_second_interpreter
 
 from komaban import Address, Board, ColorType, Game
-
-EXAMPLES = Path(__file__).resolve().parent.parent / "examples"
-DIAGRAM = EXAMPLES / "diagram.py"
-sys.path.insert(0, str(EXAMPLES))
-from diagram import board_svg  # noqa: E402
-from notation import komaban_to_usi, load_sfen  # noqa: E402
+from komaban_tools.notation import komaban_to_usi, load_sfen, move_text
+from komaban_tools.svg import board_svg
 
 SVG = "{http://www.w3.org/2000/svg}"
 # The glyph of each kind in diagrams (White's King is written 王).
@@ -150,13 +144,13 @@ def test_diagram_shows_the_position_under_matching_labels(position, hands, last_
     if last_move is None:
         assert highlighted == set()
     else:
-        text = str(last_move)[9:-1]  # "7c7d" or "P*5e"
+        text = move_text(last_move)  # "7c7d" or "P*5e"
         assert highlighted == ({text[2:4]} if last_move.is_drop() else {text[:2], text[2:4]})
 
 
 def run(*args, cwd=None):
     return subprocess.run(
-        [sys.executable, str(DIAGRAM), *args], capture_output=True, text=True, timeout=60, cwd=cwd
+        [command("komaban-svg"), *args], capture_output=True, text=True, timeout=60, cwd=cwd
     )
 
 
@@ -175,7 +169,7 @@ def run(*args, cwd=None):
 def test_command_line_rejects_bad_input_in_one_line(tmp_path, text):
     result = run(text, "-o", "board.svg", cwd=tmp_path)
     assert result.returncode == 2
-    assert re.fullmatch(r"diagram\.py: error: [^\n]+\n", result.stderr), result.stderr
+    assert re.fullmatch(r"komaban-svg: error: [^\n]+\n", result.stderr), result.stderr
     assert not (tmp_path / "board.svg").exists()
 
 

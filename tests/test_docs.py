@@ -6,18 +6,18 @@ blocks are executed, pycon blocks are doctests whose output must match. A line
 """
 
 import doctest
-import importlib.util
+import importlib
+import pkgutil
 import re
-import sys
 from pathlib import Path
 
 import pytest
 
+import komaban_tools
 from komaban import ColorType, Game, Move
+from komaban_tools import notation
 
 ROOT = Path(__file__).resolve().parent.parent
-# Pages use the programs of examples/ (diagram.py) as a notebook beside them would.
-sys.path.insert(0, str(ROOT / "examples"))
 PAGES = [ROOT / "README.md", *sorted((ROOT / "docs").glob("*.md"))]
 FENCE = re.compile(r"^```(\w*)[^\n]*\n(.*?)^```[ \t]*$", re.M | re.S)
 SNIPPET = re.compile(r'^--8<-- "([^"]+)"$', re.M)
@@ -50,14 +50,20 @@ def test_code_blocks_run(page):
             continue
         ran += 1
     assert runner.failures == 0, "".join(report)
-    assert ran > 0 or page.name in ("api.md", "performance.md")
+    assert ran > 0 or page.name in ("api.md", "tools-api.md", "performance.md")
 
 
-def load_notation():
-    spec = importlib.util.spec_from_file_location("notation", ROOT / "examples" / "notation.py")
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return module
+MODULES = sorted(
+    m.name for m in pkgutil.walk_packages(komaban_tools.__path__, "komaban_tools.")
+    if not m.name.endswith("__main__")
+)  # fmt: skip
+
+
+@pytest.mark.parametrize("name", MODULES)
+def test_package_docstring_examples(name):
+    module = importlib.import_module(name)
+    result = doctest.testmod(module, optionflags=doctest.ELLIPSIS)
+    assert result.failed == 0
 
 
 # Expected positions in standard SFEN, from shogi notation (not produced by komaban).
@@ -72,12 +78,11 @@ OPENINGS = [
 
 @pytest.mark.parametrize("usi, sfen", OPENINGS)
 def test_usi_opening_through_the_notation_recipes(usi, sfen):
-    notation = load_notation()
     game = Game()
     for text in usi.split():
         side = game.turn
         move = notation.usi_to_komaban(text, side)
-        assert move in [str(m)[9:-1] for m in game.board.search_moves(side)]
+        assert move in [notation.move_text(m) for m in game.board.search_moves(side)]
         assert notation.komaban_to_usi(move) == text
         game.execute_move(Move(csa=move))
     expected = notation.load_sfen(sfen)

@@ -1,4 +1,4 @@
-"""The Monte Carlo examples run end to end and report consistent figures."""
+"""The Monte Carlo evaluator and the examples run end to end and report consistent figures."""
 
 import csv
 import re
@@ -7,21 +7,23 @@ import sys
 from pathlib import Path
 
 import pytest
-from helpers import needs_second_interpreter
+from helpers import command, needs_second_interpreter
+
+from komaban_tools.notation import START_SFEN as START
+from komaban_tools.stats import wilson_interval
 
 EXAMPLES = Path(__file__).resolve().parent.parent / "examples"
-EVALUATE = EXAMPLES / "evaluate_positions.py"
+EVALUATE = command("komaban-evaluate")
 PLAYER = EXAMPLES / "monte_carlo_player.py"
-START = "lnsgkgsnl/1r5b1/ppppppppp/9/9/9/PPPPPPPPP/1B5R1/LNSGKGSNL b - 1"
+OWN_SEARCH = EXAMPLES / "own_search.py"
 
-pytest.importorskip("tqdm", reason="the examples extra is not installed")
-sys.path.insert(0, str(EXAMPLES))
-from evaluate_positions import wilson_interval  # noqa: E402
+pytest.importorskip("tqdm", reason="the evaluate extra is not installed")
 
 
 def run(*args, stdin=None, cwd=None):
+    program = [sys.executable] if str(args[0]).endswith(".py") else []
     return subprocess.run(
-        [sys.executable, *map(str, args)],
+        [*program, *map(str, args)],
         input=stdin,
         capture_output=True,
         text=True,
@@ -137,3 +139,14 @@ def test_monte_carlo_player_match(tmp_path):
     assert score == (wins + limit / 2) / 2 and low <= score <= high
     assert re.search(r"as Black: [\d.]+ of 1\n  as White: [\d.]+ of 1", result.stdout)
     assert chart.read_bytes().startswith(b"\x89PNG")
+
+
+@needs_second_interpreter
+def test_own_search_takes_a_hanging_rook_over_usi():
+    # Black's Bishop on 9i sees White's lone Rook on 5e.
+    commands = "usi\nisready\nposition sfen 4k4/9/9/9/4r4/9/9/9/B7K b - 1\ngo byoyomi 1000\nquit\n"
+    result = run(OWN_SEARCH, stdin=commands)
+    assert result.returncode == 0, result.stderr
+    lines = result.stdout.splitlines()
+    assert lines[0] == "id name material alpha-beta, depth 2" and "readyok" in lines
+    assert lines[-1] == "bestmove 9i5e"

@@ -19,9 +19,9 @@ import time
 from pathlib import Path
 
 import pytest
-from helpers import needs_second_interpreter
+from helpers import command, needs_second_interpreter
 
-pytest.importorskip("distributed", reason="the examples extra is not installed")
+pytest.importorskip("distributed", reason="the evaluate extra is not installed")
 pq = pytest.importorskip("pyarrow.parquet")
 psutil = pytest.importorskip("psutil")  # comes with dask.distributed
 pytestmark = [
@@ -31,7 +31,7 @@ pytestmark = [
 ]
 
 EXAMPLES = Path(__file__).resolve().parent.parent / "examples"
-EVALUATE = EXAMPLES / "evaluate_positions.py"
+EVALUATE = command("komaban-evaluate")
 COLUMNS = ("line", "sfen", "playouts", "black_wins", "white_wins", "move_limit")
 COLUMNS += ("black_score", "ci_low", "ci_high", "mean_moves")
 SAMPLES = [
@@ -71,8 +71,7 @@ def job(tmp_path_factory):
     playouts = max(100, int(2 * JOB_SECONDS * playouts_per_second() / len(lines)) // 100 * 100)
     reference = folder / "reference.csv"
     result = subprocess.run(
-        [sys.executable, EVALUATE, positions, "--playouts", str(playouts), "--workers", "2"]
-        + ["--out", reference],
+        [EVALUATE, positions, "--playouts", str(playouts), "--workers", "2", "--out", reference],
         capture_output=True,
         text=True,
         timeout=TIMEOUT,
@@ -84,7 +83,7 @@ def job(tmp_path_factory):
 def evaluate_args(job, out, *more):
     positions, playouts, _ = job
     args = [EVALUATE, positions, "--playouts", str(playouts), "--workers", "2", "--out", out]
-    return [sys.executable, *map(str, args + list(more))]
+    return [*map(str, args + list(more))]
 
 
 def start(args, **options):
@@ -219,10 +218,9 @@ def test_killed_worker_loses_nothing(job, tmp_path, scheduler):
 # itself, each time, as the out-of-memory killer would.
 DYING_WORKER = """
 import os, signal, sys
-sys.path.insert(0, {examples!r})
-import evaluate_positions
+from komaban_tools.evaluate import cli, tasks
 
-play_task = evaluate_positions.play_task
+play_task = tasks.play_task
 IN_WORKER = __name__ != "__main__"  # the workers import this file as __mp_main__
 
 
@@ -232,15 +230,15 @@ def dying_play_task(items):
     return play_task(items)
 
 
-evaluate_positions.play_task = dying_play_task
+tasks.play_task = dying_play_task
 if __name__ == "__main__":
-    sys.exit(evaluate_positions.main(sys.argv[1:]))
+    sys.exit(cli.main())
 """
 
 
 def test_position_whose_worker_always_dies_is_reported_after_three_tries(tmp_path):
     script = tmp_path / "dying.py"
-    script.write_text(DYING_WORKER.format(examples=str(EXAMPLES), sfen=MIDDLE_GAME))
+    script.write_text(DYING_WORKER.format(sfen=MIDDLE_GAME))
     positions = tmp_path / "positions.sfen"
     positions.write_text("\n".join(SAMPLES[:4] + [MIDDLE_GAME] + SAMPLES[:3]) + "\n")
     out = tmp_path / "results.parquet"
@@ -283,7 +281,7 @@ def test_output_refused_before_any_work(tmp_path, case, message):
     if case == "no folder":
         out = tmp_path / "missing" / "results.csv"
     result = subprocess.run(
-        [sys.executable, EVALUATE, positions, "--playouts", "300", "--out", out, "--resume"],
+        [EVALUATE, positions, "--playouts", "300", "--out", out, "--resume"],
         capture_output=True,
         text=True,
         timeout=TIMEOUT,

@@ -6,7 +6,7 @@ same core as the module under test (`make test-two-word` passes
 beforehand instead, where no compiler for the platform is at hand
 (`make test-arm64` gives its cross-compiled check, run under the emulator).
 The check loads no Python, so the runs that repeat the suite on another
-interpreter with the same compiler set KOMABAN_SKIP_NATIVE_CORE=1.
+interpreter with the same compiler leave it out (it is marked native_core).
 """
 
 import os
@@ -49,11 +49,8 @@ def build(binary):
     )
 
 
+@pytest.mark.native_core
 @pytest.mark.skipif(COMPILER is None and not PREBUILT, reason="no C++ compiler")
-@pytest.mark.skipif(
-    os.environ.get("KOMABAN_SKIP_NATIVE_CORE") == "1",
-    reason="the native core check runs once per compiler (KOMABAN_SKIP_NATIVE_CORE)",
-)
 def test_core_checks_pass_under_sanitizers(tmp_path):
     command = PREBUILT
     if not command:

@@ -1,8 +1,7 @@
-"""diagram.register() makes Boards and Games show their diagrams in IPython, and the notebook of
-the docs (docs/diagrams.ipynb) shows them when a Jupyter kernel runs it."""
+"""komaban_tools.svg.register() makes Boards and Games show their diagrams in IPython, and the
+notebook of the docs (docs/diagrams.ipynb) shows them when a Jupyter kernel runs it."""
 
 import re
-import sys
 from pathlib import Path
 from types import SimpleNamespace
 
@@ -10,11 +9,10 @@ import pytest
 from helpers import needs_second_interpreter
 
 from komaban import Board, ColorType, Game, Move
+from komaban_tools.svg import board_svg, register
 
 ROOT = Path(__file__).resolve().parent.parent
 NOTEBOOK = ROOT / "docs" / "diagrams.ipynb"
-sys.path.insert(0, str(ROOT / "examples"))
-from diagram import board_svg, register  # noqa: E402
 
 SVG = "image/svg+xml"
 

@@ -1,24 +1,21 @@
-"""examples/replay.py reads game records as standard notation means them, and its page holds
-every position of the game. The page in a real browser: tests/test_replay_browser.py."""
+"""komaban_tools.records reads game records as standard notation means them, and the replay
+page holds every position of the game. The page in a real browser: tests/test_replay_browser.py;
+KIF and round trips through cshogi: tests/test_records.py."""
 
 import json
 import random
 import re
 import subprocess
-import sys
 import xml.etree.ElementTree as ET
 from html.parser import HTMLParser
-from pathlib import Path
 
 import pytest
-from helpers import needs_second_interpreter
+from helpers import command, needs_second_interpreter
 
 from komaban import Game
-
-EXAMPLES = Path(__file__).resolve().parent.parent / "examples"
-sys.path.insert(0, str(EXAMPLES))
-from notation import komaban_to_usi, load_sfen  # noqa: E402
-from replay import ReplayError, read_csa, read_record, replay_html  # noqa: E402
+from komaban_tools.notation import load_sfen, usi_text
+from komaban_tools.records import RecordError, read_csa, read_record
+from komaban_tools.replay import replay_html
 
 # An opening and the position after it in standard SFEN, from shogi notation.
 OPENING_USI = "7g7f 3c3d 8h2b+ 3a2b B*4e B*6e"
@@ -154,7 +151,7 @@ def same_position(game, sfen):
 )
 def test_records_reach_the_position_notation_gives(text, notation):
     record = read_record(text, notation)
-    assert [komaban_to_usi(str(m)[9:-1]) for m in record.moves] == OPENING_USI.split()
+    assert [usi_text(m) for m in record.moves] == OPENING_USI.split()
     assert same_position(final(record), AFTER_OPENING)
 
 
@@ -223,7 +220,7 @@ def test_csa_records_written_by_cshogi_read_as_cshogi_reads_them(tmp_path):
     for number, ((_, moves, end), theirs) in enumerate(zip(games, parsed, strict=True), 1):
         record = read_csa(text, game=number)
         assert same_position(record.start, theirs.sfen)
-        usi = [komaban_to_usi(str(m)[9:-1]) for m in record.moves]
+        usi = [usi_text(m) for m in record.moves]
         assert usi == moves == [cshogi.move_to_usi(m) for m in theirs.moves]
         # cshogi counts moves from the record's start position's number, CSA from 1.
         reached = final(record)
@@ -240,10 +237,10 @@ def test_csa_records_written_by_cshogi_read_as_cshogi_reads_them(tmp_path):
         ("startpos moves 7g7f 3c3d 8h2b 2b1a+", "usi", "move 4: 2b1a+ is not a move"),
         ("4k4/9/9/9/9/9/9/4R4/4K4 b - 1 moves 5h5a 5i5h", "usi", "move 2: 5i5h follows the end"),
         ("4k4/9/9 b - 1 moves 7g7f", "usi", "start position: board field has 3 ranks"),
-        (OPENING_CSA.replace("-3122GI", "+3122GI"), "usi", "move 4: +3122GI is not White's move"),
-        (OPENING_CSA.replace("+8822UM", "+8822HI"), "usi", "move 3: +8822HI moves a HI from 88"),
-        (OPENING_CSA.replace("-3122GI", "-4132FU"), "usi", "move 4: -4132FU moves a FU from 41"),
-        (OPENING_CSA.replace("+0045KA", "+0045UM"), "usi", "move 5: +0045UM drops a piece"),
+        (OPENING_CSA.replace("-3122GI", "+3122GI"), "usi", "line 12: +3122GI is not White's move"),
+        (OPENING_CSA.replace("+8822UM", "+8822HI"), "usi", "line 11: +8822HI moves a HI from 88"),
+        (OPENING_CSA.replace("-3122GI", "-4132FU"), "usi", "line 12: -4132FU moves a FU from 41"),
+        (OPENING_CSA.replace("+0045KA", "+0045UM"), "usi", "line 13: +0045UM drops a piece"),
         (OPENING_CSA.replace("T1", "T1 seconds"), "usi", "line 8: 'T1 seconds' is not CSA"),
         (OPENING_CSA.replace("+8822UM", "%TORYO\n+8822UM"), "usi", "line 12: '+8822UM' follows"),
         (MIDDLE_CSA.replace("P1 * ", "P1 *  * "), "usi", "line 1: a board row of CSA has 9"),
@@ -253,7 +250,7 @@ def test_csa_records_written_by_cshogi_read_as_cshogi_reads_them(tmp_path):
     ],
 )
 def test_bad_records_name_the_move_or_line(text, notation, message):
-    with pytest.raises(ReplayError, match=re.escape(message)):
+    with pytest.raises(RecordError, match=re.escape(message)):
         read_record(text, notation)
 
 
@@ -261,7 +258,7 @@ def test_csa_file_of_several_games_reads_the_one_asked_for():
     text = f"{OPENING_CSA}/\n{MIDDLE_CSA}"
     assert len(read_csa(text, game=1).moves) == 6
     assert same_position(final(read_csa(text, game=2)), AFTER_MIDDLE)
-    with pytest.raises(ReplayError, match="holds 2 games, not 3"):
+    with pytest.raises(RecordError, match="holds 2 games, not 3"):
         read_csa(text, game=3)
 
 
@@ -308,7 +305,7 @@ def test_page_of_300_moves_holds_every_position_in_under_2_mb():
     assert parsed.urls == ["data:,"]  # the empty icon: nothing is fetched
     assert "<title>&lt;a &amp; b&gt;</title>" in page
     assert parsed.moves[0] == "start"
-    assert [m[1:] for m in parsed.moves[1:]] == [komaban_to_usi(str(m)[9:-1]) for m in moves]
+    assert [m[1:] for m in parsed.moves[1:]] == [usi_text(m) for m in moves]
     lines, plies = parsed.data["lines"], parsed.data["plies"]
     assert len(plies) == 301
     for ply in range(301):
@@ -317,7 +314,7 @@ def test_page_of_300_moves_holds_every_position_in_under_2_mb():
 
 def run(*args, cwd, stdin=None):
     return subprocess.run(
-        [sys.executable, str(EXAMPLES / "replay.py"), *args],
+        [command("komaban-replay"), *args],
         capture_output=True,
         text=True,
         timeout=60,
@@ -342,14 +339,14 @@ def test_command_line_writes_a_page(tmp_path):
         (["-"], f"startpos moves {OPENING_USI} 3d3e", "move 7: 3d3e is not a move komaban lists"),
         (["-", "--notation", "komaban"], "7g7f", "move 1: 7g7f is not a move"),
         (["missing.csa"], None, "No such file"),
-        (["bytes.csa"], None, "can't decode"),
+        (["bytes.csa"], None, "neither UTF-8 nor Shift-JIS"),
         (["-", "--game", "2"], OPENING_CSA, "holds 1 games, not 2"),
     ],
 )
 def test_command_line_rejects_bad_input_in_one_line(tmp_path, args, stdin, message):
-    (tmp_path / "bytes.csa").write_bytes(b"PI\n+\n+7776FU\n'\xff\xfe\n")
+    (tmp_path / "bytes.csa").write_bytes(b"PI\n+\n+7776FU\n'\x81 \n")  # neither UTF-8 nor cp932
     result = run(*args, "-o", "game.html", cwd=tmp_path, stdin=stdin)
     assert result.returncode == 2
-    assert re.fullmatch(r"replay\.py: error: [^\n]+\n", result.stderr), result.stderr
+    assert re.fullmatch(r"komaban-replay: error: [^\n]+\n", result.stderr), result.stderr
     assert message in result.stderr
     assert not (tmp_path / "game.html").exists()

@@ -6,17 +6,16 @@ Needs selenium (the test extra) and Debian's chromium and chromedriver
 """
 
 import importlib.util
-import sys
 from pathlib import Path
 
 import pytest
 from helpers import needs_native_run
 from test_replay import same_position, seeded_game, sfen_shown
 
+from komaban_tools.notation import komaban_to_usi, move_text
+from komaban_tools.replay import replay_html
+
 ROOT = Path(__file__).resolve().parent.parent
-sys.path.insert(0, str(ROOT / "examples"))
-from notation import komaban_to_usi  # noqa: E402
-from replay import replay_html  # noqa: E402
 
 # The browser as tools/replay_screenshot.py starts it (loaded by path: tools/ holds
 # modules whose names would shadow packages, such as coverage.py).
@@ -86,7 +85,7 @@ def expect(browser, game, n):
     if n == 0:
         assert state["highlighted"] == [] and state["current"] == [[0, "start"]]
     else:
-        text = str(moves[n - 1])[9:-1]
+        text = move_text(moves[n - 1])
         squares = [text[2:4]] if text[1] == "*" else [text[:2], text[2:4]]
         assert sorted(state["highlighted"]) == sorted(squares)
         mark = "☗" if games[n - 1].turn.name == "Black" else "☖"
@@ -167,7 +166,7 @@ def test_screenshot_shows_the_highlighted_move(browser, game, tmp_path):
     assert image.size == (900, 620)
     # The square the 60th move reached is drawn in the highlight colour, seen in a
     # corner that its piece leaves free.
-    square = str(moves[59])[9:-1][2:4]
+    square = move_text(moves[59])[2:4]
     box = browser.execute_script(
         "return document.querySelector(`rect.highlight[data-square='${arguments[0]}']`)"
         ".getBoundingClientRect().toJSON()",

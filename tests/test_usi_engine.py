@@ -1,4 +1,4 @@
-"""The USI engine of examples/ driven by cshogi's USI client and match runner."""
+"""The installed `komaban-usi` driven by cshogi's USI client and match runner."""
 
 import re
 import subprocess
@@ -7,11 +7,9 @@ import time
 from pathlib import Path
 
 import pytest
-from helpers import needs_second_interpreter
+from helpers import command, needs_second_interpreter
 
-EXAMPLES = Path(__file__).resolve().parent.parent / "examples"
-sys.path.insert(0, str(EXAMPLES))
-from usi_engine import Limits, parse_go, think_time  # noqa: E402
+from komaban_tools.usi import Limits, parse_go, think_time
 
 cshogi = pytest.importorskip("cshogi", reason="cshogi drives the engine")
 from cshogi import CSA  # noqa: E402
@@ -22,18 +20,13 @@ end_to_end = pytest.mark.end_to_end
 MATE_IN_ONE = "4k4/9/4G4/9/9/9/9/9/4K4 b G 1"  # G*5b
 
 
-@pytest.fixture(scope="module")
-def wrapper(tmp_path_factory):
-    """The engine as one executable, as cshogi starts engines (this interpreter)."""
-    path = tmp_path_factory.mktemp("engine") / "engine.sh"
-    path.write_text(f'#!/bin/sh\nexec "{sys.executable}" "{EXAMPLES / "usi_engine.py"}" "$@"\n')
-    path.chmod(0o755)
-    return str(path)
+ENGINE = command("komaban-usi")  # the console script, as a GUI registers it
+MATCH = Path(__file__).resolve().parent.parent / "tools" / "usi_match.py"
 
 
 @pytest.fixture()
-def engine(wrapper):
-    engine = Engine(wrapper)
+def engine():
+    engine = Engine(ENGINE)
     engine.setoption("USI_Hash", 256)  # GUIs send it to every engine
     engine.setoption("Workers", 1)
     engine.isready()
@@ -65,8 +58,8 @@ def legal_usi(sfen, moves):
 
 
 @end_to_end
-def test_handshake_declares_the_options(wrapper):
-    engine = Engine(wrapper)
+def test_handshake_declares_the_options():
+    engine = Engine(ENGINE)
     assert engine.name == "komaban MCTS"
     lines = engine.usi()
     names = {m[1] for line in lines if (m := re.match(r"option name (\S+) type", line))}
@@ -155,8 +148,8 @@ def test_resigns_without_a_legal_move_and_plays_a_new_game(engine):
 
 
 @end_to_end
-def test_quit_ends_the_process(wrapper):
-    engine = Engine(wrapper)
+def test_quit_ends_the_process():
+    engine = Engine(ENGINE)
     engine.isready()  # starts the worker processes
     process = engine.proc
     engine.quit()
@@ -191,11 +184,11 @@ def test_think_time_never_exceeds_the_clock():
 
 @end_to_end
 def test_short_match_against_the_random_mover(tmp_path):
-    """A cshogi.cli match of two fast games against this directory's random mover."""
+    """A cshogi.cli match of two fast games against the random mover (SearchKind random)."""
     result = subprocess.run(
         [
             sys.executable,
-            str(EXAMPLES / "usi_match.py"),
+            str(MATCH),
             "komaban",
             "random",
             "--games",

@@ -17,10 +17,10 @@ import subprocess
 import sys
 from pathlib import Path
 
+from fuzz_native import TARGETS, committed  # beside this file, which runs as a script
+
 ROOT = Path(__file__).resolve().parent.parent
 CORE = ROOT / "src" / "komaban" / "core"
-sys.path.insert(0, str(Path(__file__).resolve().parent))
-from fuzz_native import TARGETS, committed  # noqa: E402
 
 
 def main(argv: list[str]) -> int:

@@ -1,8 +1,8 @@
-"""The board diagrams of the documentation, drawn by examples/diagram.py, and a replay page.
+"""The board diagrams of the documentation, drawn by komaban_tools.svg, and a replay page.
 
 mkdocs.yml names this file as a hook: every `make docs` draws the diagrams
 afresh and adds them to the site as img/diagrams/*.svg, and the replay page of
-the random game (examples/replay.py) as replay/random-game.html, so the pages
+the random game (komaban_tools.replay) as replay/random-game.html, so the pages
 show what the current code draws and no image is committed. Run alone, it
 writes them into a folder, to look at:
 
@@ -16,13 +16,10 @@ import sys
 from pathlib import Path
 from typing import Any
 
-sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "examples"))
-from diagram import board_svg  # noqa: E402
-from notation import load_sfen  # noqa: E402
-from random_games import random_game  # noqa: E402
-from replay import replay_html  # noqa: E402
-
-from komaban import Board, Game, Move  # noqa: E402
+from komaban import Board, ColorType, Game, Move
+from komaban_tools.notation import load_sfen
+from komaban_tools.replay import replay_html
+from komaban_tools.svg import board_svg
 
 # The middle game of examples/positions.sfen: promoted pieces, both hands.
 MIDDLE_GAME = "8l/1l+R2P3/p2pBG1pp/kps1p4/Nn1P2G2/P1P1P2PP/1PS6/1KSG3+r1/LN2+p3L w Sbgn3p 124"
@@ -31,22 +28,37 @@ MIDDLE_GAME = "8l/1l+R2P3/p2pBG1pp/kps1p4/Nn1P2G2/P1P1P2PP/1PS6/1KSG3+r1/LN2+p3L
 RANDOM_GAME_SEED = 7
 
 
+def random_game(seed: int) -> tuple[Game, list[Move]]:
+    """The game of seeded_random_play(Game(), seed) on the games page, and its moves."""
+    rng, game, moves = random.Random(seed), Game(), []
+    while not game.is_finished()[0]:
+        listed = game.board.search_moves(game.turn)
+        if not listed:  # the side to move loses
+            game.winner = ColorType.White if game.turn == ColorType.Black else ColorType.Black
+            break
+        moves.append(rng.choice(listed))
+        game.execute_move(moves[-1])
+        finished, winner = game.is_finished()
+        if finished:
+            game.winner = winner
+    return game, moves
+
+
 def diagrams() -> dict[str, str]:
     """The diagrams by file name."""
-    game, last_move = random_game(random.Random(RANDOM_GAME_SEED))
+    game, moves = random_game(RANDOM_GAME_SEED)
     middle_game = load_sfen(MIDDLE_GAME)
     return {
         "start.svg": board_svg(Board(), coordinates="both"),
         "middle-game.svg": board_svg(middle_game, coordinates="both"),
         "middle-game-letters.svg": board_svg(middle_game, coordinates="usi", letters=True),
-        "random-game.svg": board_svg(game, coordinates="komaban", last_move=last_move),
+        "random-game.svg": board_svg(game, coordinates="komaban", last_move=moves[-1]),
     }
 
 
 def pages() -> dict[str, str]:
     """The replay pages by file name: the random game of the diagram random-game.svg."""
-    moves: list[Move] = []
-    random_game(random.Random(RANDOM_GAME_SEED), moves)
+    _, moves = random_game(RANDOM_GAME_SEED)
     return {"random-game.html": replay_html(Game(), moves, title="A random game")}
 
 

@@ -93,8 +93,7 @@ def screenshot(driver: Any, page: Path, png: Path, ply: int = SCREENSHOT_PLY) ->
 
 
 def main(argv: list[str]) -> int:
-    sys.path.insert(0, str(ROOT / "tools"))
-    from docs_diagrams import pages
+    from docs_diagrams import pages  # beside this file, which runs as a script
 
     png = Path(argv[0]) if argv else SCREENSHOT
     if not subprocess.run(["fc-list", ":lang=ja"], capture_output=True, text=True).stdout:

@@ -1,4 +1,4 @@
-"""Shogi diagrams of komaban positions, as SVG.
+"""Shogi diagrams of komaban positions, as SVG (the `komaban-svg` command).
 
 ``board_svg(position)`` draws a Board or a Game the way shogi diagrams are
 printed: from Black's side, USI file 9 on the left and rank a at the top, so
@@ -14,7 +14,8 @@ In IPython or Jupyter, ``register()`` makes a Board or a Game that ends a cell
 show its diagram.
 
 Usage:
-    python examples/diagram.py "<SFEN line or komaban board text>" -o board.svg
+
+    komaban-svg "<SFEN line or komaban board text>" -o board.svg
         [--coordinates komaban|usi|both] [--letters] [--size PIXELS]
 
 The position is a standard SFEN line (board, side to move, hand, move number)
@@ -32,9 +33,17 @@ from pathlib import Path
 from typing import TYPE_CHECKING, Literal
 from xml.sax.saxutils import escape
 
-from notation import load_sfen, turn_square
-
 from komaban import Address, Board, ColorType, Game, Move, Piece, PieceType
+
+from .notation import (
+    START_BOARD,
+    hand_counts,
+    is_none,
+    load_sfen,
+    sfen_letter,
+    square_text,
+    turn_square,
+)
 
 if TYPE_CHECKING:
     from IPython.core.interactiveshell import InteractiveShell
@@ -46,7 +55,6 @@ COORDINATES: tuple[Coordinates, ...] = ("komaban", "usi", "both")
 # Lance, Pawn, then the promoted Rook (Dragon) to the promoted Pawn.
 KANJI = ["", "玉", "金", "飛", "角", "銀", "桂", "香", "歩", "龍", "馬", "全", "圭", "杏", "と"]
 WHITE_KING = "王"
-LETTERS = ["", "K", "G", "R", "B", "S", "N", "L", "P", "+R", "+B", "+S", "+N", "+L", "+P"]
 NAMES = ["", "King", "Gold", "Rook", "Bishop", "Silver", "Knight", "Lance", "Pawn"]
 NAMES += ["Dragon", "Horse", "ProSilver", "ProKnight", "ProLance", "ProPawn"]
 RANK_KANJI = "一二三四五六七八九"
@@ -80,11 +88,6 @@ LATIN_FONTS = "'DejaVu Sans', Verdana, Arial, Helvetica, sans-serif"
 TOKEN = [(0, -0.44), (0.31, -0.31), (0.39, 0.43), (-0.39, 0.43), (-0.31, -0.31)]
 
 
-def square_text(column: int, row: int) -> str:
-    """komaban's text of a square: Address(7, 3) is "7c"."""
-    return f"{column}{chr(ord('a') + row - 1)}"
-
-
 def cell(column: int, row: int) -> tuple[float, float]:
     """Top left corner of komaban's square (column, row) in the drawing.
 
@@ -93,60 +96,10 @@ def cell(column: int, row: int) -> tuple[float, float]:
     return LEFT + (column - 1) * SQUARE, TOP + (9 - row) * SQUARE
 
 
-def is_none(value: ColorType | PieceType) -> bool:
-    """True for ColorType.None and PieceType.None (a keyword as a member name)."""
-    return value.name == "None"
-
-
-def _free_square(board: Board) -> Address:
-    """A square that nothing occupies: a playing square if one is free, else the border."""
-    playing = [Address(column, row) for row in range(1, 10) for column in range(1, 10)]
-    for address in playing + [Address(i % 11, i // 11) for i in range(128)]:
-        if is_none(board.get_piece(address).owner):
-            return address
-    raise ValueError("every square is occupied")
-
-
-def hand_counts(board: Board) -> dict[str, list[int]]:
-    """The pieces in hand: {"Black": counts, "White": counts}, King to Pawn.
-
-    A Board has no accessor for its hand, so the counts are found from how a
-    drop behaves: it takes one from the count, and leaves a count of 0 at 0.
-    Counts wrap at 256, so after adding 256 - n to a count it is 0 exactly
-    when the player held n pieces; a drop onto a free square then changes the
-    position exactly as putting the piece there with deploy does.
-    """
-    square = _free_square(board)
-
-    def holds(color: ColorType, kind: PieceType, n: int) -> bool:
-        letter = LETTERS[int(kind)] if color == ColorType.Black else LETTERS[int(kind)].lower()
-        extra = (256 - n) % 256
-        game = Game(board)  # a copy, which input_hand adds to
-        game.input_hand(f"9{letter}" * (extra // 9) + f"{extra % 9}{letter}" * (extra % 9 > 0))
-        dropped, placed = game.board, game.board
-        dropped.execute_move(Move(piece=Piece(color, kind), to_address=square))
-        placed.deploy(square, kind, color)
-        return dropped == placed
-
-    return {
-        color.name: [
-            next(n for n in range(256) if holds(color, PieceType(number), n))
-            for number in range(1, 9)
-        ]
-        for color in (ColorType.Black, ColorType.White)
-    }
-
-
 def _token(cx: float, cy: float, scale: float, white: bool) -> str:
     """The points of a piece's outline centred on (cx, cy): Black's points up, White's down."""
     s = SQUARE * scale * (-1 if white else 1)
     return " ".join(f"{cx + x * s:.1f},{cy + y * s:.1f}" for x, y in TOKEN)
-
-
-def sfen_letter(piece: Piece) -> str:
-    """The piece's SFEN letter: upper case for Black, lower case for White, "+" if promoted."""
-    letter = LETTERS[int(piece.piece_type)]
-    return letter if piece.owner == ColorType.Black else letter.lower()
 
 
 def _piece(
@@ -401,7 +354,7 @@ def read_position(text: str) -> Board | Game:
     """
     fields = text.split()
     if fields[:1] == ["startpos"]:
-        fields[0] = str(Board())[len("Board(sfen=") : -1]
+        fields[0] = START_BOARD
     if len(fields) == 4:
         return load_sfen(" ".join(fields))
     if len(fields) not in (1, 2):
@@ -413,9 +366,10 @@ def read_position(text: str) -> Board | Game:
     return load_sfen(f"{fields[0]} b {hand} 1").board
 
 
-def main(argv: list[str]) -> int:
+def main(argv: list[str] | None = None) -> int:
+    """The `komaban-svg` command."""
     parser = argparse.ArgumentParser(
-        prog="diagram.py", description="Draws a shogi position as an SVG diagram."
+        prog="komaban-svg", description="Draws a shogi position as an SVG diagram."
     )
     parser.add_argument("position", help="a standard SFEN line, or komaban board text")
     parser.add_argument("-o", "--output", default="-", help="SVG file (default: standard output)")
@@ -445,4 +399,4 @@ def main(argv: list[str]) -> int:
 
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv[1:]))
+    sys.exit(main())

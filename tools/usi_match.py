@@ -1,11 +1,11 @@
 """Matches between USI engines, refereed by cshogi.cli, with a table of the results.
 
-    python examples/usi_match.py komaban random --games 100 --out build/match/random
+    python tools/usi_match.py komaban random --games 100 --out build/match/random
 
 An ENGINE is the path of a USI executable or one of these names: `komaban`
-(examples/usi_engine.py), `random` (the same program as a uniformly random
-mover), `fairy-stockfish` and `gpsusi` (Debian's packages, in /usr/games).
-The two programs of this directory are started with this interpreter.
+(the `komaban-usi` command installed beside this interpreter), `random` (the
+same command with the option SearchKind random: a uniformly random mover),
+`fairy-stockfish` and `gpsusi` (Debian's packages, in /usr/games).
 
 Each game is played by `cshogi.cli` in a process of its own, which judges
 every move with cshogi's own rules (illegal moves, fourfold repetition,
@@ -19,17 +19,16 @@ first engine, its score and Elo difference with a 95 % interval, and the
 games lost on an illegal move, on time or by a crash. Exit status 1 if any
 game ended that way, or if the share of games won or the interval falls
 short of --expect-wins or --expect-elo-above. Beside each record, DIR/game-NNN.html
-replays the game (examples/replay.py).
+replays the game (komaban_tools.replay).
 
-cshogi is needed to run matches (pip install cshogi); it is never a
-dependency of komaban.
+A development tool: cshogi (GPL) is needed to run matches (pip install cshogi);
+it is never a dependency of komaban.
 """
 
 from __future__ import annotations
 
 import argparse
 import json
-import math
 import os
 import shutil
 import signal
@@ -42,9 +41,10 @@ from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass
 from pathlib import Path
 
-from replay import ReplayError, write_replay
+from komaban_tools.records import RecordError
+from komaban_tools.replay import write_replay
+from komaban_tools.stats import elo_interval
 
-HERE = Path(__file__).resolve().parent
 KNOWN = {
     "fairy-stockfish": "/usr/games/fairy-stockfish",
     "gpsusi": "/usr/games/gpsusi",
@@ -63,20 +63,13 @@ ENDINGS = {
 }
 FAULTS = ("illegal move", "time", "crash")
 PLURALS = {"illegal move": "illegal moves", "time": "time losses", "crash": "crashes"}
-Z_95 = 1.959964
 
 
-def engine_command(name: str, directory: Path) -> str:
-    """An executable for `name`: this directory's programs get a wrapper script in
-    `directory` (cshogi starts an engine as one executable without arguments)."""
+def engine_command(name: str) -> str:
+    """The executable for `name` (cshogi starts an engine as one executable without
+    arguments): komaban's is the command installed beside this interpreter."""
     if name in ("komaban", "random"):
-        wrapper = directory / f"{name}-engine.sh"
-        flag = " --random" if name == "random" else ""
-        wrapper.write_text(
-            f'#!/bin/sh\nexec "{sys.executable}" "{HERE / "usi_engine.py"}"{flag} "$@"\n'
-        )
-        wrapper.chmod(0o755)
-        return str(wrapper)
+        name = str(Path(sys.executable).parent / "komaban-usi")
     path = KNOWN.get(name, name)
     found = shutil.which(path)
     if found is None:
@@ -109,8 +102,9 @@ class GameResult:
     record: Path | None
 
 
-def read_record(path: Path) -> tuple[str, int]:
-    """The ending of a CSA record as cshogi.cli writes it, and its number of moves."""
+def record_ending(path: Path) -> tuple[str, int]:
+    """How a game ended by its CSA record's last line (as cshogi.cli writes it), and its
+    number of moves."""
     lines = [line.strip() for line in path.read_text().splitlines() if line.strip()]
     plies = sum(1 for line in lines if len(line) >= 7 and line[0] in "+-" and line[1].isdigit())
     last = lines[-1] if lines else ""
@@ -125,7 +119,7 @@ def per_engine(values: list[int] | None, order: tuple[int, int]) -> list[int] | 
     return [both[order[0]], both[order[1]]]
 
 
-def play_game(number: int, args: argparse.Namespace, engines: tuple[str, str]) -> GameResult:
+def referee_game(number: int, args: argparse.Namespace, engines: tuple[str, str]) -> GameResult:
     """Plays game `number` in a cshogi.cli process of its own."""
     first_is_black = number % 2 == 1
     order = (0, 1) if first_is_black else (1, 0)
@@ -175,12 +169,12 @@ def play_game(number: int, args: argparse.Namespace, engines: tuple[str, str]) -
         return GameResult(number, first_is_black, None, "crash", None, 0, seconds, None)
     record = args.out / f"game-{number:03d}.csa"
     records[0].replace(record)
-    ending, plies = read_record(record)
+    ending, plies = record_ending(record)
     result = json.loads(outcome.read_text())
     shutil.rmtree(directory)  # the referee's log: kept only when the game failed
     try:
         write_replay(record, record.with_suffix(".html"))
-    except (ReplayError, OSError) as error:  # the page is a convenience: say why and go on
+    except (RecordError, OSError) as error:  # the page is a convenience: say why and go on
         print(f"game {number}: no replay page: {error}", file=sys.stderr)
     first_won = result["engine1_won"] if first_is_black else result["engine2_won"]
     second_won = result["engine2_won"] if first_is_black else result["engine1_won"]
@@ -201,34 +195,6 @@ def referee(task_text: str) -> int:
     result = cli.main(**task)
     Path(task["csa"], "result.json").write_text(json.dumps(result))
     return 0
-
-
-def elo(score: float) -> float:
-    if score <= 0:
-        return -math.inf
-    if score >= 1:
-        return math.inf
-    return -400 * math.log10(1 / score - 1)
-
-
-def elo_interval(wins: int, draws: int, losses: int) -> tuple[float, float, float]:
-    """The Elo difference of a score and its 95 % interval.
-
-    The interval is that of the mean score per game (a win 1, a draw 1/2) by
-    the normal approximation, or, when every game went one way, the Wilson
-    interval of the score, which does not collapse to a point.
-    """
-    n = wins + draws + losses
-    mu = (wins + draws / 2) / n
-    if wins == n or losses == n or draws == n:
-        centre = (mu + Z_95**2 / (2 * n)) / (1 + Z_95**2 / n)
-        half = Z_95 / (1 + Z_95**2 / n) * math.sqrt(mu * (1 - mu) / n + Z_95**2 / (4 * n * n))
-        low, high = centre - half, centre + half
-    else:
-        variance = (wins * (1 - mu) ** 2 + draws * (0.5 - mu) ** 2 + losses * mu**2) / n  # per game
-        half = Z_95 * math.sqrt(variance / n)
-        low, high = mu - half, mu + half
-    return elo(mu), elo(low), elo(high)
 
 
 def shortfalls(results: Sequence[GameResult], args: argparse.Namespace) -> list[str]:
@@ -319,12 +285,16 @@ def main(argv: Sequence[str]) -> int:
         return 2
     args.out = args.out.resolve()  # cshogi starts each engine in its own directory
     args.out.mkdir(parents=True, exist_ok=True)
-    engines = (engine_command(args.engine1, args.out), engine_command(args.engine2, args.out))
+    engines = (engine_command(args.engine1), engine_command(args.engine2))
+    if args.engine1 == "random":
+        args.options1 = f"SearchKind:random,{args.options1}"
+    if args.engine2 == "random":
+        args.options2 = f"SearchKind:random,{args.options2}"
     names = (args.name1 or args.engine1, args.name2 or args.engine2)
     args.name1, args.name2 = names
     results: list[GameResult] = []
     with ThreadPoolExecutor(args.concurrency) as pool:
-        futures = [pool.submit(play_game, n, args, engines) for n in range(1, args.games + 1)]
+        futures = [pool.submit(referee_game, n, args, engines) for n in range(1, args.games + 1)]
         for future in futures:
             r = future.result()
             results.append(r)

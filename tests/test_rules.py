@@ -1,27 +1,15 @@
-"""The standard rules of examples/shogi_rules.py: perft, cshogi's legal moves, the special rules."""
+"""The standard rules of komaban_tools.rules: perft, cshogi's legal moves, the special rules."""
 
-import os
 import random
-import sys
-from pathlib import Path
 
 import pytest
 
 from komaban import Board, ColorType, Move
-
-try:  # cshogi cross-checks the rules where it is installed
-    import cshogi
-except ImportError:
-    cshogi = None
-
-EXAMPLES = Path(__file__).resolve().parent.parent / "examples"
-sys.path.insert(0, str(EXAMPLES))
-from notation import komaban_to_usi, load_sfen  # noqa: E402
-from shogi_rules import (  # noqa: E402
+from komaban_tools.notation import load_sfen, usi_text
+from komaban_tools.rules import (
     COLORS,
     GameState,
     Outcome,
-    _checks_and_pins,
     analyse,
     checking_moves,
     copy_board,
@@ -31,10 +19,15 @@ from shogi_rules import (  # noqa: E402
     mailbox,
     side_index,
 )
+from komaban_tools.rules.moves import _checks_and_pins
+
+try:  # cshogi cross-checks the rules where it is installed
+    import cshogi
+except ImportError:
+    cshogi = None
 
 # Published legal perft counts from the start position.
 PERFT = {1: 30, 2: 900, 3: 25_470, 4: 719_731, 5: 19_861_490}
-SLOW = os.environ.get("KOMABAN_SLOW") == "1"  # make perft: depth 5 too
 
 
 def perft(board: Board, turn: int, depth: int) -> int:
@@ -51,14 +44,14 @@ def perft(board: Board, turn: int, depth: int) -> int:
 
 @pytest.mark.parametrize(
     "depth",
-    [1, 2, 3, 4, pytest.param(5, marks=pytest.mark.skipif(not SLOW, reason="make perft"))],
+    [1, 2, 3, 4, pytest.param(5, marks=pytest.mark.slow)],
 )
 def test_perft_from_the_start_position(depth):
     assert perft(Board(), 0, depth) == PERFT[depth]
 
 
 def usi(moves):
-    return {komaban_to_usi(str(m)[9:-1]) for m in moves}
+    return {usi_text(m) for m in moves}
 
 
 def positions_from_cshogi(count, seed):
@@ -118,7 +111,7 @@ def test_legal_moves_and_checks_match_cshogi_on_20000_positions():
         sq = mailbox(game.board)
         us = side_index(game.turn)
         pinned += bool(_checks_and_pins(sq, sq.index(1 | (16 * us)), us)[2])
-        pawn_drops += any(m.is_drop() and str(m)[9] in "Pp" for m in ours)
+        pawn_drops += any(m.is_drop() and usi_text(m)[0] == "P" for m in ours)
         if n % 4 == 0:  # the slower check-move test on a quarter of them
             mine = usi(checking_moves(game.board, game.turn, ours))
             assert mine == {cshogi.move_to_usi(m) for m in theirs.check_moves}, line

@@ -1,23 +1,12 @@
-"""A USI shogi engine on komaban: Monte Carlo tree search over native random playouts.
+"""The USI front end: reads commands, keeps the position, runs searches in a thread.
 
-Run it as `python examples/usi_engine.py` (or through usi_engine.sh /
-usi_engine.bat, which start it with the project's venv) and speak USI on
-standard input and output, as shogi GUIs (ShogiHome, ShogiGUI, Shogidokoro)
-and match runners (cshogi.cli) do. It plays standard shogi: its moves come
-from shogi_rules.legal_moves; the search is mcts_search's, on worker
-processes started at `isready`.
-
-Options (setoption name N value V):
-  Workers         worker processes searching the root in parallel (default: the cores)
-  PlayoutsPerLeaf random games that score each new leaf (default 8)
-  SearchKind      tree (UCT) or flat (flat Monte Carlo)
-  TimeMargin      milliseconds kept in hand for the GUI's latency (default 250)
-  MaxPlayouts     playouts per move at most, 0 for no limit (default 0)
-  Exploration     the UCB1 constant in hundredths (default 100)
-  MatePlies       depth of the mate search run before the playouts, 0 for none (default 3)
-
-With --random it is a uniformly random mover instead: every move drawn
-uniformly from the legal moves, at once.
+`UsiEngine.handle(line)` runs one command line; `main()` is the `komaban-usi`
+command, which speaks USI on standard input and output as shogi GUIs
+(ShogiHome, ShogiGUI, Shogidokoro) and match runners (cshogi.cli) do. It
+plays standard shogi: its moves come from `komaban_tools.rules`, its search
+is `komaban_tools.search`'s, on worker processes started at `isready`. With
+`--random` it is a uniformly random mover instead: every move drawn uniformly
+from the legal moves, at once.
 
 Set KOMABAN_USI_LOG to a file name to log every line in and out (an engine
 must not write much to its standard error: GUIs and cshogi leave it unread).
@@ -25,6 +14,7 @@ must not write much to its standard error: GUIs and cshogi leave it unread).
 
 from __future__ import annotations
 
+import argparse
 import os
 import random
 import re
@@ -32,138 +22,34 @@ import sys
 import threading
 import time
 from collections.abc import Callable
-from dataclasses import dataclass
-from pathlib import Path
 from typing import TextIO
 
-sys.path.insert(0, str(Path(__file__).resolve().parent))
-
-from mcts_search import (  # noqa: E402
-    ParallelSearch,
-    Settings,
-    centipawns,
-    choose,
-    cpu_count,
-    merge,
-    usi_text,
-)
-from shogi_rules import GameState  # noqa: E402
+from ..notation import usi_text
+from ..rules import GameState
+from ..search import ParallelSearch, Settings, centipawns, choose, merge
+from ..workers import STOP, Interrupted
+from .options import OPTIONS, Limits, parse_go, think_time
 
 ENGINE_NAME = "komaban MCTS"
 AUTHOR = "the komaban developers"
-DEFAULT_THINK_MS = 1000  # for a bare "go"
+# A search of one's own: the move to play, in USI text, in a position under a
+# `go` command's limits (a position with legal moves only). It runs in the
+# thread that reads the commands, so it should keep to the limits.
+Mover = Callable[[GameState, Limits], str]
 
 
-@dataclass
-class Option:
-    """A USI option: its type line and how a value is read."""
-
-    usi_type: str
-    default: int | str
-    low: int = 0
-    high: int = 0
-    choices: tuple[str, ...] = ()
-
-    def declaration(self, name: str) -> str:
-        if self.usi_type == "spin":
-            return (
-                f"option name {name} type spin default {self.default} "
-                f"min {self.low} max {self.high}"
-            )
-        vars_ = " ".join(f"var {c}" for c in self.choices)
-        return f"option name {name} type combo default {self.default} {vars_}"
-
-    def parse(self, value: str) -> int | str:
-        if self.usi_type == "spin":
-            number = int(value)
-            if not self.low <= number <= self.high:
-                raise ValueError(f"{number} is not within {self.low} to {self.high}")
-            return number
-        if value not in self.choices:
-            raise ValueError(f"{value!r} is not one of {', '.join(self.choices)}")
-        return value
-
-
-OPTIONS = {
-    "Workers": Option("spin", cpu_count(), 1, 256),
-    "PlayoutsPerLeaf": Option("spin", 8, 1, 1024),
-    "SearchKind": Option("combo", "tree", choices=("tree", "flat")),
-    "TimeMargin": Option("spin", 250, 0, 60000),
-    "MaxPlayouts": Option("spin", 0, 0, (1 << 31) - 1),
-    "Exploration": Option("spin", 100, 1, 1000),
-    "MatePlies": Option("spin", 3, 0, 7),
-}
-
-
-@dataclass
-class Limits:
-    """The parameters of a `go` command (times in milliseconds)."""
-
-    btime: int | None = None
-    wtime: int | None = None
-    binc: int = 0
-    winc: int = 0
-    byoyomi: int = 0
-    movetime: int | None = None
-    nodes: int | None = None
-    infinite: bool = False
-    ponder: bool = False
-
-
-GO_NUMBERS = ("btime", "wtime", "binc", "winc", "byoyomi", "movetime", "nodes")
-
-
-def parse_go(words: list[str]) -> Limits:
-    """Reads the words after "go"; ValueError for a malformed command."""
-    limits = Limits()
-    i = 0
-    while i < len(words):
-        word = words[i]
-        if word in GO_NUMBERS:
-            if i + 1 >= len(words) or not re.fullmatch(r"-?\d+", words[i + 1]):
-                raise ValueError(f"go {word} needs a number")
-            setattr(limits, word, max(0, int(words[i + 1])))
-            i += 2
-            continue
-        if word == "infinite":
-            limits.infinite = True
-        elif word == "ponder":
-            limits.ponder = True
-        elif word == "mate":
-            raise ValueError("go mate is not supported")
-        else:
-            raise ValueError(f"unknown go parameter {word!r}")
-        i += 1
-    return limits
-
-
-def think_time(limits: Limits, black: bool, margin: int) -> float | None:
-    """Seconds to search for, or None to search until stopped (or a playout limit).
-
-    Never more than the time left plus the byoyomi, less the margin: the main
-    time is spread over about 25 more moves, and the increment and byoyomi
-    are used in full.
-    """
-    if limits.infinite or limits.ponder:
-        return None
-    if limits.movetime is not None:
-        return max(limits.movetime - margin, limits.movetime // 2) / 1000
-    left = limits.btime if black else limits.wtime
-    if left is None and not limits.byoyomi:
-        return None if limits.nodes is not None else DEFAULT_THINK_MS / 1000
-    left = left or 0
-    increment = limits.binc if black else limits.winc
-    available = left + limits.byoyomi + increment
-    target = left / 25 + increment + limits.byoyomi
-    return max(0.0, min(target, available - margin)) / 1000
+def random_move(state: GameState, limits: Limits) -> str:
+    """A move drawn uniformly from the legal moves."""
+    return usi_text(random.choice(state.legal_moves()))
 
 
 class UsiEngine:
     """The protocol: reads commands, keeps the position, runs searches in a thread."""
 
-    def __init__(self, out: TextIO, random_mover: bool = False) -> None:
+    def __init__(self, out: TextIO, mover: Mover | None = None, name: str = ENGINE_NAME) -> None:
         self.out = out
-        self.random_mover = random_mover
+        self.mover = mover
+        self.name = name
         self.lock = threading.Lock()
         self.values: dict[str, int | str] = {n: o.default for n, o in OPTIONS.items()}
         self.position: tuple[str, list[str]] | None = None
@@ -207,16 +93,15 @@ class UsiEngine:
             return True
 
     def cmd_usi(self, args: list[str]) -> None:
-        name = ENGINE_NAME + (" random mover" if self.random_mover else "")
-        self.send(f"id name {name}")
+        self.send(f"id name {self.name}")
         self.send(f"id author {AUTHOR}")
-        if not self.random_mover:
+        if self.mover is None:
             for option_name, option in OPTIONS.items():
                 self.send(option.declaration(option_name))
         self.send("usiok")
 
     def cmd_isready(self, args: list[str]) -> None:
-        if not self.random_mover and self.thread is None:
+        if self._mover() is None and self.thread is None:
             self._pool()
         self.send("readyok")
 
@@ -271,22 +156,32 @@ class UsiEngine:
         if not legal:
             self.send("bestmove resign")
             return
-        if self.random_mover:
-            if limits.infinite or limits.ponder:
+        mover = self._mover()
+        if mover is not None:
+            try:
+                move = mover(self.state, limits)
+            except Exception as error:  # every go is answered, a faulty search's too
+                self.info_string(f"search error: {error}")
+                move = random_move(self.state, limits)
+            if limits.infinite or limits.ponder:  # the answer waits for stop
                 self.stop_event.clear()
                 self.quiet = False
-                self.thread = threading.Thread(
-                    target=self._answer_on_stop, args=(usi_text(random.choice(legal)),)
-                )
+                self.thread = threading.Thread(target=self._answer_on_stop, args=(move,))
                 self.thread.start()
             else:
-                self.send(f"bestmove {usi_text(random.choice(legal))}")
+                self.send(f"bestmove {move}")
+            return
+        try:
+            pool = self._pool()  # here, not in the search's thread: it may start processes
+        except Exception as error:
+            self.info_string(f"search error: {error}")
+            self.send(f"bestmove {usi_text(random.choice(legal))}")
             return
         self.stop_event.clear()
         self.ponderhit_event.clear()
         self.quiet = False
         self.thread = threading.Thread(
-            target=self._search, args=(limits, self.state, self.position), daemon=True
+            target=self._search, args=(pool, limits, self.state, self.position), daemon=True
         )
         self.thread.start()
 
@@ -304,6 +199,12 @@ class UsiEngine:
         return False
 
     # ---- searching ----------------------------------------------------------
+    def _mover(self) -> Mover | None:
+        """The search of one's own, or the random mover; None for the tree search."""
+        if self.mover is None and self.values["SearchKind"] == "random":
+            return random_move
+        return self.mover
+
     def _pool(self) -> ParallelSearch:
         workers = int(self.values["Workers"])
         if self.pool is not None and self.pool.workers != workers:
@@ -334,7 +235,13 @@ class UsiEngine:
         if not self.quiet:
             self.send(f"bestmove {move}")
 
-    def _search(self, limits: Limits, state: GameState, position: tuple[str, list[str]]) -> None:
+    def _search(
+        self,
+        pool: ParallelSearch,
+        limits: Limits,
+        state: GameState,
+        position: tuple[str, list[str]],
+    ) -> None:
         start = time.monotonic()
         margin = int(self.values["TimeMargin"])
         budget = think_time(limits, state.turn == 0, margin)
@@ -342,7 +249,6 @@ class UsiEngine:
         playout_limit = min(x for x in (limits.nodes, cap, 1 << 62) if x is not None)
         waiting = limits.infinite or limits.ponder  # bestmove only after stop (or ponderhit)
         try:
-            pool = self._pool()
             # The mate search (first worker only) takes at most a third of the time.
             mate_seconds = budget / 3 if budget is not None else 2.0
             pool.start(*position, self._settings(), playout_limit, mate_seconds)
@@ -364,12 +270,14 @@ class UsiEngine:
                     self._info(pool, start)
                     next_info = now + 1.0
             pool.finish()
+            for error in pool.errors:  # a worker that died was replaced; the others went on
+                self.info_string(error)
             choice = None if self.quiet else self._info(pool, start)
-        except Exception as error:  # a worker died: answer all the same, with a fresh pool
+        except Exception as error:  # answer all the same, with a fresh pool next time
             self.info_string(f"search error: {error}")
-            if self.pool is not None:
-                self.pool.close()
+            if self.pool is pool:
                 self.pool = None
+            pool.close()
             choice = None
         if self.quiet:
             return
@@ -408,18 +316,42 @@ class UsiEngine:
             self.log = None
 
 
-def main(argv: list[str]) -> int:
-    engine = UsiEngine(sys.stdout, random_mover="--random" in argv)
-    try:
-        for line in sys.stdin:
-            if not engine.handle(line):
-                break
-    except KeyboardInterrupt:
-        engine.close()
-        return 130
+def serve(engine: UsiEngine, commands: TextIO | None = None) -> int:
+    """Runs an engine on USI commands (standard input by default) until `quit` or their
+    end; returns the exit status: 0, or 130 after Ctrl-C (143 after SIGTERM)."""
+    if commands is None:
+        # Bytes that are not UTF-8 must not end the engine: they are read as U+FFFD.
+        if hasattr(sys.stdin, "reconfigure"):
+            sys.stdin.reconfigure(encoding="utf-8", errors="replace")
+        commands = sys.stdin
+    with STOP.installed():
+        try:
+            while True:
+                with STOP.interruptible():
+                    line = commands.readline()
+                if not line or not engine.handle(line):
+                    break
+        except Interrupted as stop:
+            engine.close()
+            return stop.exit_status
     engine.close()
     return 0
 
 
-if __name__ == "__main__":
-    sys.exit(main(sys.argv[1:]))
+def main(argv: list[str] | None = None) -> int:
+    """The `komaban-usi` command: USI on standard input and output until `quit`."""
+    parser = argparse.ArgumentParser(
+        prog="komaban-usi",
+        description="A USI shogi engine on komaban: Monte Carlo tree search over native "
+        "random playouts. Register it in a shogi GUI, or run it under a match runner.",
+    )
+    parser.add_argument(
+        "--random",
+        action="store_true",
+        help="play uniformly random legal moves instead (the option SearchKind random)",
+    )
+    args = parser.parse_args(argv)
+    engine = UsiEngine(sys.stdout)
+    if args.random:
+        engine.values["SearchKind"] = "random"
+    return serve(engine)

@@ -1,13 +1,13 @@
-"""The search of examples/mcts_search.py: proofs, repetition in the tree, mate search, merging."""
+"""The search of komaban_tools.search: proofs, repetition in the tree, mate search, merging."""
 
-import sys
 import time
-from pathlib import Path
 
 import pytest
+from test_rules import cshogi, positions_from_cshogi
 
-sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "examples"))
-from mcts_search import (  # noqa: E402
+from komaban_tools.notation import usi_text
+from komaban_tools.rules import COLORS, GameState, copy_board, is_checkmate, legal_moves
+from komaban_tools.search import (
     LOST,
     UNKNOWN,
     WON,
@@ -19,10 +19,7 @@ from mcts_search import (  # noqa: E402
     choose,
     find_mate,
     merge,
-    usi_text,
 )
-from shogi_rules import COLORS, GameState, copy_board, is_checkmate, legal_moves  # noqa: E402
-from test_shogi_rules import cshogi, positions_from_cshogi  # noqa: E402
 
 MATE_IN_ONE = "4k4/9/4G4/9/9/9/9/9/4K4 b G 1"  # G*5b
 # From a random game: White's King on 5f is mated in three (cshogi: 3h4g first),
