@@ -3,10 +3,11 @@
 1. The standard-rules filter (komaban_tools.rules.analyse, komaban's search_moves
    included) on every position of random legal games: the mean cost per
    position, and that of search_moves alone.
-2. Playouts per second of the tree search and of flat Monte Carlo on one core
-   (in this process, as one worker runs them), divided by bare
-   Game.random_play() games per second from the same positions: how much of
-   the time the playouts get. The three are interleaved position by position.
+2. Playouts per second of the tree search with its default settings, of the
+   plain tree search (playouts alone) and of flat Monte Carlo on one core (in
+   this process, as one worker runs them), divided by bare Game.random_play()
+   games per second from the same positions: the playouts' share of the time.
+   The four are interleaved position by position.
 3. The latency of `stop` after `go infinite`: the installed `komaban-usi`'s wall
    time from the command to its bestmove line, through a pipe, as a GUI sees
    it; half the stops come while the mate search that opens a search is running.
@@ -23,11 +24,12 @@ import statistics
 import subprocess
 import sys
 import time
+from dataclasses import replace
 from pathlib import Path
 
 from komaban import Board, ColorType, Game
 from komaban_tools.rules import GameState, analyse
-from komaban_tools.search import FlatSearch, Settings, TreeSearch
+from komaban_tools.search import PLAIN, Settings, make_search
 
 
 def random_game_positions(games: int, seed: int) -> list[tuple[Board, ColorType]]:
@@ -65,11 +67,17 @@ def filter_cost(positions: list[tuple[Board, ColorType]], rounds: int) -> None:
 
 
 def playout_ratio(states: list[GameState], seconds: float, rounds: int) -> None:
-    settings = Settings(mate_plies=0)  # the playouts' share of the search, without mate search
-    ratios: dict[str, list[float]] = {"tree": [], "flat": []}
-    rates: dict[str, list[float]] = {"bare": [], "tree": [], "flat": []}
+    """Each search's playouts per second on one core, divided by bare random play's
+    from the same positions, interleaved position by position (mate search off)."""
+    searches = {
+        "tree (the defaults)": Settings(mate_plies=0),
+        "tree (PLAIN: playouts alone)": replace(PLAIN, mate_plies=0),
+        "flat Monte Carlo": replace(PLAIN, mate_plies=0, kind="flat"),
+    }
+    ratios: dict[str, list[float]] = {name: [] for name in searches}
+    rates: dict[str, list[float]] = {"bare": [], **{name: [] for name in searches}}
     for _ in range(rounds):
-        counts = {"bare": 0.0, "tree": 0.0, "flat": 0.0}
+        counts = dict.fromkeys(rates, 0.0)
         for state in states:
             board, color = state.board, state.color
             start, n = time.perf_counter(), 0
@@ -78,23 +86,23 @@ def playout_ratio(states: list[GameState], seconds: float, rounds: int) -> None:
                     Game(board, 1, color).random_play()
                 n += 10
             counts["bare"] += n / (time.perf_counter() - start)
-            for kind, cls in (("tree", TreeSearch), ("flat", FlatSearch)):
-                search = cls(state, settings)
+            for name, settings in searches.items():
+                search = make_search(state, settings)
                 start = time.perf_counter()
                 while time.perf_counter() - start < seconds:
                     search.step()
-                counts[kind] += search.playouts / (time.perf_counter() - start)
-        for kind in rates:
-            rates[kind].append(counts[kind] / len(states))
-        for kind in ratios:
-            ratios[kind].append(counts[kind] / counts["bare"])
+                counts[name] += search.playouts / (time.perf_counter() - start)
+        for name in rates:
+            rates[name].append(counts[name] / len(states))
+        for name in ratios:
+            ratios[name].append(counts[name] / counts["bare"])
     print(f"playouts per second on one core, {len(states)} positions, {seconds:g} s each:")
-    print(f"  bare Game.random_play()  {statistics.median(rates['bare']):8,.0f}")
-    for kind in ("tree", "flat"):
+    print(f"  {'bare Game.random_play()':<30} {statistics.median(rates['bare']):8,.0f}")
+    for name, settings in searches.items():
         print(
-            f"  {kind} search ({settings.playouts_per_leaf} a leaf)  "
-            f"{statistics.median(rates[kind]):8,.0f}  ratio {statistics.median(ratios[kind]):.2f} "
-            f"(rounds {min(ratios[kind]):.2f} to {max(ratios[kind]):.2f})"
+            f"  {name:<30} {statistics.median(rates[name]):8,.0f}  share "
+            f"{statistics.median(ratios[name]):.2f} (rounds {min(ratios[name]):.2f} to "
+            f"{max(ratios[name]):.2f}; {settings.playouts_per_leaf} playouts a leaf)"
         )
 
 

@@ -93,6 +93,12 @@ def _drop_text(us: int, square: int) -> str:
 
 def analyse(board: Board, color: ColorType) -> tuple[list[Move], bool]:
     """The legal moves of `color` in komaban's order, and whether `color` is in check."""
+    legal, in_check, _ = analyse_mailbox(board, color)
+    return legal, in_check
+
+
+def analyse_mailbox(board: Board, color: ColorType) -> tuple[list[Move], bool, list[int]]:
+    """As analyse, and the mailbox it read the board into (see board.mailbox)."""
     us = side_index(color)
     moves = board.search_moves(color)
     sq = mailbox(board)
@@ -162,7 +168,7 @@ def analyse(board: Board, color: ColorType) -> tuple[list[Move], bool]:
             squares = map(Address.to_int, map(Move.get_to, drops))
             legal.extend(compress(drops, map(targets.__contains__, squares)))
         _remove_pawn_drop_mate(board, sq, us, legal, board_legal)
-    return legal, bool(checkers)
+    return legal, bool(checkers), sq
 
 
 def _remove_pawn_drop_mate(

@@ -3,7 +3,8 @@
 Two searches share one interface (`step()` runs one iteration, `summary()`
 reports the root): `TreeSearch`, UCT with proven results propagated, and
 `FlatSearch`, flat Monte Carlo, for comparison. `find_mate` looks for a
-forced mate by checks; `merge` and `choose` pick the move from the root
+forced mate by checks at a fixed depth, `solve_mate` (df-pn) proves or
+disproves one; `merge` and `choose` pick the move from the root
 statistics of one or several searches; `ParallelSearch` runs searches of one
 position on worker processes.
 
@@ -18,18 +19,21 @@ position on worker processes.
 """
 
 from .choice import Choice, centipawns, choose, merge
+from .dfpn import MateResult, solve_mate, solve_state
 from .flat import FlatSearch, make_search
 from .mate import find_mate
 from .parallel import ParallelSearch
-from .tree import LOST, UNKNOWN, WON, ChildStats, Search, Settings, Summary, TreeSearch
+from .tree import LOST, PLAIN, UNKNOWN, WON, ChildStats, Search, Settings, Summary, TreeSearch
 
 __all__ = [
     "LOST",
+    "PLAIN",
     "UNKNOWN",
     "WON",
     "ChildStats",
     "Choice",
     "FlatSearch",
+    "MateResult",
     "ParallelSearch",
     "Search",
     "Settings",
@@ -40,4 +44,6 @@ __all__ = [
     "find_mate",
     "make_search",
     "merge",
+    "solve_mate",
+    "solve_state",
 ]

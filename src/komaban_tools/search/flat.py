@@ -28,16 +28,12 @@ class FlatSearch(TreeSearch):
                 self._resolve([root])
                 return
             child = min(open_children, key=lambda c: c.visits)
-        if child.terminal is not None:
-            score = child.terminal * self.k
-            self.playouts += self.k
-        else:
-            score = self._playouts(child)
+        score = self._leaf_score(child)
         self.depth = 1
-        child.visits += self.k
+        child.visits += self.unit
         child.score += score
-        root.visits += self.k
-        root.score += self.k - score
+        root.visits += self.unit
+        root.score += self.unit - score
         if child.result != UNKNOWN:
             self._resolve([root])
         elif len(root.children) == len(root.moves) and all(c.result == WON for c in root.children):

@@ -13,12 +13,16 @@ import random
 import time
 from collections.abc import Sequence
 from dataclasses import asdict, dataclass
+from typing import Any
 
-from ..rules import GameState
+from komaban import Move
+
+from ..notation import usi_to_komaban
+from ..rules import COLORS, GameState
 from ..workers import WorkerContext, WorkerPool
 from .flat import make_search
 from .mate import find_mate
-from .tree import Settings, Summary
+from .tree import Search, Settings, Summary, TreeSearch
 
 
 @dataclass(frozen=True)
@@ -28,10 +32,41 @@ class SearchRequest:
     index: int  # the worker's share of the search, 0 to workers - 1
     sfen: str
     moves: tuple[str, ...]
-    settings: dict[str, object]
+    settings: dict[str, Any]
     limit: int  # playouts at most
     interval: float  # seconds between reports
     mate_seconds: float  # for the mate search before the playouts; 0 for none
+
+
+# The tree search this worker ran last, for the next to go on from (Settings.reuse):
+# its start, its moves, its settings.
+_kept: tuple[str, tuple[str, ...], dict[str, Any], TreeSearch] | None = None
+
+
+def _search_for(request: SearchRequest, state: GameState) -> Search:
+    """The search of the request's position: the last one's tree advanced to it, where
+    it may be reused and holds the position, else a new one."""
+    global _kept
+    settings = Settings(**request.settings)
+    reuse = settings.reuse and settings.kind == "tree"
+    if reuse and _kept is not None:
+        sfen, moves, kept_settings, search = _kept
+        n = len(moves)
+        if (sfen, kept_settings, request.moves[:n]) == (request.sfen, request.settings, moves):
+            turn = search.root.turn
+            extra = [
+                Move(csa=usi_to_komaban(usi, COLORS[(turn + i) % 2]))
+                for i, usi in enumerate(request.moves[n:])
+            ]
+            if search.advance(extra):
+                _kept = (request.sfen, request.moves, request.settings, search)
+                return search
+    # Seeded here, not at import: workers forked from one server would share a state.
+    new = make_search(state, settings, random.Random())
+    _kept = None
+    if reuse and isinstance(new, TreeSearch):
+        _kept = (request.sfen, request.moves, request.settings, new)
+    return new
 
 
 def serve_search(request: SearchRequest, worker: WorkerContext) -> Summary:
@@ -40,8 +75,7 @@ def serve_search(request: SearchRequest, worker: WorkerContext) -> Summary:
     state = GameState.from_sfen(request.sfen)
     for usi in request.moves:
         state.push_usi(usi)
-    # Seeded here, not at import: workers forked from one server would share a state.
-    search = make_search(state, Settings(**request.settings), random.Random())  # type: ignore[arg-type]
+    search = _search_for(request, state)
     if request.mate_seconds and search.settings.mate_plies and not search.solved:
         # It watches the stop flag too: a stop (a pondered move not played) may
         # come before the deadline.

@@ -26,9 +26,10 @@ from typing import TextIO
 
 from ..notation import usi_text
 from ..rules import GameState
-from ..search import ParallelSearch, Settings, centipawns, choose, merge
+from ..search import Choice, ParallelSearch, Settings, centipawns, choose, merge
+from ..search.dfpn import solve_state
 from ..workers import STOP, Interrupted
-from .options import OPTIONS, Limits, parse_go, think_time
+from .options import DEFAULT_THINK_MS, OPTIONS, Limits, parse_go, think_time
 
 ENGINE_NAME = "komaban MCTS"
 AUTHOR = "the komaban developers"
@@ -58,7 +59,8 @@ class UsiEngine:
         self.thread: threading.Thread | None = None
         self.stop_event = threading.Event()
         self.ponderhit_event = threading.Event()
-        self.quiet = False  # a stopped search that must not answer (after gameover)
+        self.quiet = False  # a stopped search that must not answer (on quit)
+        self.ponder = False  # USI_Ponder: the GUI ponders on the move a bestmove names
         log = os.environ.get("KOMABAN_USI_LOG")
         self.log = open(log, "a", buffering=1) if log else None  # noqa: SIM115
 
@@ -111,7 +113,10 @@ class UsiEngine:
         if not match:
             raise ValueError(f"malformed setoption {text!r}")
         name, value = match[1], (match[2] or "").strip()
-        if name.startswith("USI_"):  # USI_Hash, USI_Ponder: GUIs send them to every engine
+        if name == "USI_Ponder":  # whether a bestmove names the move to ponder on
+            self.ponder = value == "true"
+            return
+        if name.startswith("USI_"):  # USI_Hash and others: GUIs send them to every engine
             return
         option = OPTIONS.get(name)
         if option is None:
@@ -120,7 +125,7 @@ class UsiEngine:
         self.values[name] = option.parse(value)
 
     def cmd_usinewgame(self, args: list[str]) -> None:
-        self._stop_search(quiet=True)
+        self._stop_search(quiet=False)
 
     def cmd_position(self, args: list[str]) -> None:
         self.position, self.state = None, None
@@ -146,8 +151,18 @@ class UsiEngine:
         self.position, self.state = (sfen, moves), state
 
     def cmd_go(self, args: list[str]) -> None:
-        limits = parse_go(args)
-        self._stop_search(quiet=True)
+        try:
+            limits = parse_go(args)
+        except ValueError as error:  # answered all the same: a GUI waits for the answer
+            limits = Limits(mate="mate" in args)
+            if limits.mate:
+                limits.mate_time = DEFAULT_THINK_MS
+            self.info_string(f"error in go: {error}; searching as for a bare go")
+        # A search still running (a GUI that sent no stop) answers before this one starts.
+        self._stop_search(quiet=False)
+        if limits.mate:
+            self._go_mate(limits)
+            return
         if self.state is None:
             self.info_string("error: no valid position, resigning")
             self.send("bestmove resign")
@@ -166,7 +181,9 @@ class UsiEngine:
             if limits.infinite or limits.ponder:  # the answer waits for stop
                 self.stop_event.clear()
                 self.quiet = False
-                self.thread = threading.Thread(target=self._answer_on_stop, args=(move,))
+                self.thread = threading.Thread(
+                    target=self._answer_on_stop, args=(move, limits.ponder)
+                )
                 self.thread.start()
             else:
                 self.send(f"bestmove {move}")
@@ -185,6 +202,32 @@ class UsiEngine:
         )
         self.thread.start()
 
+    def _go_mate(self, limits: Limits) -> None:
+        """go mate: the mate solver in the search thread, answered by one checkmate line
+        (no bestmove); stop ends it at once with checkmate timeout."""
+        if self.state is None:
+            self.send("checkmate nomate")  # no position, nothing to mate
+            return
+        deadline = None
+        if limits.mate_time is not None:
+            deadline = time.monotonic() + limits.mate_time / 1000
+        self.stop_event.clear()
+        self.quiet = False
+        self.thread = threading.Thread(
+            target=self._mate_search, args=(self.state, deadline), daemon=True
+        )
+        self.thread.start()
+
+    def _mate_search(self, state: GameState, deadline: float | None) -> None:
+        try:
+            result = solve_state(state, deadline=deadline, stopped=self.stop_event.is_set)
+            answer = " ".join(map(usi_text, result.line)) if result.line else result.status
+        except Exception as error:  # answered all the same
+            self.info_string(f"mate search error: {error}")
+            answer = "timeout"
+        if not self.quiet:
+            self.send(f"checkmate {answer}")
+
     def cmd_stop(self, args: list[str]) -> None:
         self._stop_search(quiet=False)
 
@@ -192,7 +235,7 @@ class UsiEngine:
         self.ponderhit_event.set()
 
     def cmd_gameover(self, args: list[str]) -> None:
-        self._stop_search(quiet=True)
+        self._stop_search(quiet=False)  # a ponder search still answers its go
 
     def cmd_quit(self, args: list[str]) -> bool:
         self.close()
@@ -215,11 +258,20 @@ class UsiEngine:
         return self.pool
 
     def _settings(self) -> Settings:
+        values = self.values
         return Settings(
-            kind=str(self.values["SearchKind"]),
-            playouts_per_leaf=int(self.values["PlayoutsPerLeaf"]),
-            exploration=int(self.values["Exploration"]) / 100,
-            mate_plies=int(self.values["MatePlies"]),
+            kind=str(values["SearchKind"]),
+            playouts_per_leaf=int(values["PlayoutsPerLeaf"]),
+            exploration=int(values["Exploration"]) / 100,
+            mate_plies=int(values["MatePlies"]),
+            eval_weight=int(values["EvalWeight"]) / 100,
+            minimax_weight=int(values["MinimaxWeight"]) / 100,
+            prior_weight=int(values["PriorWeight"]) / 100,
+            widening=int(values["Widening"]) / 100,
+            king_weight=int(values["KingSafety"]) / 100,
+            expand_after=int(values["ExpandAfter"]),
+            decisive=values["DecisiveMoves"] == "true",
+            reuse=values["ReuseTree"] == "true",
         )
 
     def _stop_search(self, quiet: bool) -> None:
@@ -230,8 +282,10 @@ class UsiEngine:
             self.thread.join()
             self.thread = None
 
-    def _answer_on_stop(self, move: str) -> None:
-        self.stop_event.wait()
+    def _answer_on_stop(self, move: str, ponder: bool) -> None:
+        while not self.stop_event.wait(0.005):
+            if ponder and self.ponderhit_event.is_set():
+                break  # the move pondered on was played: answer now
         if not self.quiet:
             self.send(f"bestmove {move}")
 
@@ -273,6 +327,9 @@ class UsiEngine:
             for error in pool.errors:  # a worker that died was replaced; the others went on
                 self.info_string(error)
             choice = None if self.quiet else self._info(pool, start)
+            if choice is not None:
+                ponder = choice.pv[1:2] if self.ponder else []
+                best = " ponder ".join([choice.move, *ponder])
         except Exception as error:  # answer all the same, with a fresh pool next time
             self.info_string(f"search error: {error}")
             if self.pool is pool:
@@ -281,10 +338,11 @@ class UsiEngine:
             choice = None
         if self.quiet:
             return
-        move = choice if choice is not None else usi_text(random.choice(state.legal_moves()))
-        self.send(f"bestmove {move}")
+        if choice is None:
+            best = usi_text(random.choice(state.legal_moves()))
+        self.send(f"bestmove {best}")
 
-    def _info(self, pool: ParallelSearch, start: float) -> str | None:
+    def _info(self, pool: ParallelSearch, start: float) -> Choice | None:
         """Prints an info line for the search so far; the move it would play."""
         summaries = pool.summaries()
         children = merge(summaries)
@@ -304,7 +362,7 @@ class UsiEngine:
             f"nodes {playouts} nps {round(playouts / elapsed)} score {score} "
             f"pv {' '.join(choice.pv)}"
         )
-        return choice.move
+        return choice
 
     def close(self) -> None:
         self._stop_search(quiet=True)

@@ -10,6 +10,15 @@ Options (setoption name N value V):
 * MaxPlayouts: playouts per move at most, 0 for no limit (default 0)
 * Exploration: the UCB1 constant in hundredths (default 100)
 * MatePlies: depth of the mate search run before the playouts, 0 for none (default 3)
+* EvalWeight: the share of a leaf's static evaluation in its value, in percent
+  (0: playouts alone; with PlayoutsPerLeaf 0, the evaluation alone)
+* MinimaxWeight: the share of the minimax of evaluations at selection, in percent
+* PriorWeight: progressive bias by what a move wins at a glance, in hundredths
+* Widening: progressive widening, in hundredths (0: every move from the start)
+* KingSafety: the weight of King safety in the evaluation, in percent
+* ExpandAfter: iterations that score a new leaf before it grows children (default 1)
+* DecisiveMoves: a move that mates at once is tried first wherever a node is expanded
+* ReuseTree: each search goes on from the tree of the one before
 
 >>> limits = parse_go("btime 0 wtime 0 byoyomi 1000".split())
 >>> think_time(limits, black=True, margin=250)
@@ -21,6 +30,7 @@ from __future__ import annotations
 import re
 from dataclasses import dataclass
 
+from ..search.tree import Settings
 from ..workers import cpu_count
 
 DEFAULT_THINK_MS = 1000  # for a bare "go"
@@ -42,6 +52,8 @@ class Option:
                 f"option name {name} type spin default {self.default} "
                 f"min {self.low} max {self.high}"
             )
+        if self.usi_type == "check":
+            return f"option name {name} type check default {self.default}"
         vars_ = " ".join(f"var {c}" for c in self.choices)
         return f"option name {name} type combo default {self.default} {vars_}"
 
@@ -51,19 +63,54 @@ class Option:
             if not self.low <= number <= self.high:
                 raise ValueError(f"{number} is not within {self.low} to {self.high}")
             return number
+        if self.usi_type == "check":
+            choices: tuple[str, ...] = ("true", "false")
+            if value not in choices:
+                raise ValueError(f"{value!r} is not true or false")
+            return value
         if value not in self.choices:
             raise ValueError(f"{value!r} is not one of {', '.join(self.choices)}")
         return value
 
 
+# The defaults of the search's options are those of Settings.
+_DEFAULT = Settings()
+
+
+def _percent(value: float) -> int:
+    return round(100 * value)
+
+
+def _check(value: bool) -> str:
+    return "true" if value else "false"
+
+
 OPTIONS = {
     "Workers": Option("spin", cpu_count(), 1, 256),
-    "PlayoutsPerLeaf": Option("spin", 8, 1, 1024),
-    "SearchKind": Option("combo", "tree", choices=("tree", "flat", "random")),
+    "PlayoutsPerLeaf": Option("spin", _DEFAULT.playouts_per_leaf, 0, 1024),
+    "SearchKind": Option("combo", _DEFAULT.kind, choices=("tree", "flat", "random")),
     "TimeMargin": Option("spin", 250, 0, 60000),
     "MaxPlayouts": Option("spin", 0, 0, (1 << 31) - 1),
-    "Exploration": Option("spin", 100, 1, 1000),
-    "MatePlies": Option("spin", 3, 0, 7),
+    "Exploration": Option("spin", _percent(_DEFAULT.exploration), 1, 1000),
+    "MatePlies": Option("spin", _DEFAULT.mate_plies, 0, 7),
+    "EvalWeight": Option("spin", _percent(_DEFAULT.eval_weight), 0, 100),
+    "MinimaxWeight": Option("spin", _percent(_DEFAULT.minimax_weight), 0, 100),
+    "PriorWeight": Option("spin", _percent(_DEFAULT.prior_weight), 0, 1000),
+    "Widening": Option("spin", _percent(_DEFAULT.widening), 0, 1000),
+    "KingSafety": Option("spin", _percent(_DEFAULT.king_weight), 0, 1000),
+    "ExpandAfter": Option("spin", _DEFAULT.expand_after, 1, 64),
+    "DecisiveMoves": Option("check", _check(_DEFAULT.decisive)),
+    "ReuseTree": Option("check", _check(_DEFAULT.reuse)),
+}
+# The option values of the search before the evaluation (search.PLAIN).
+PLAIN_OPTIONS = {
+    "EvalWeight": 0,
+    "MinimaxWeight": 0,
+    "PriorWeight": 0,
+    "Widening": 0,
+    "KingSafety": 0,
+    "ExpandAfter": 1,
+    "DecisiveMoves": "false",
 }
 
 
@@ -80,6 +127,8 @@ class Limits:
     nodes: int | None = None
     infinite: bool = False
     ponder: bool = False
+    mate: bool = False  # go mate: a mate search, answered by a checkmate line
+    mate_time: int | None = None  # its milliseconds; None until stop ("infinite", or none)
 
 
 GO_NUMBERS = ("btime", "wtime", "binc", "winc", "byoyomi", "movetime", "nodes")
@@ -102,7 +151,13 @@ def parse_go(words: list[str]) -> Limits:
         elif word == "ponder":
             limits.ponder = True
         elif word == "mate":
-            raise ValueError("go mate is not supported")
+            limits.mate = True
+            following = words[i + 1] if i + 1 < len(words) else ""
+            if re.fullmatch(r"-?\d+", following):
+                limits.mate_time = max(0, int(following))
+                i += 1
+            elif following == "infinite":
+                i += 1
         else:
             raise ValueError(f"unknown go parameter {word!r}")
         i += 1
