@@ -23,7 +23,8 @@ from .dfpn import MateResult, solve_mate, solve_state
 from .flat import FlatSearch, make_search
 from .mate import find_mate
 from .parallel import ParallelSearch
-from .tree import LOST, PLAIN, UNKNOWN, WON, ChildStats, Search, Settings, Summary, TreeSearch
+from .tree import TreeSearch
+from .types import LOST, PLAIN, UNKNOWN, WON, ChildStats, Search, Settings, Summary
 
 __all__ = [
     "LOST",

@@ -13,7 +13,7 @@ import math
 from collections.abc import Sequence
 from dataclasses import dataclass
 
-from .tree import LOST, UNKNOWN, WON, ChildStats, Summary
+from .types import LOST, UNKNOWN, WON, ChildStats, Summary
 
 
 # ---- choosing the move --------------------------------------------------------

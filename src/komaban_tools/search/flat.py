@@ -8,7 +8,8 @@ from __future__ import annotations
 import random
 
 from ..rules import GameState
-from .tree import UNKNOWN, WON, Search, Settings, TreeSearch
+from .tree import TreeSearch
+from .types import UNKNOWN, WON, Search, Settings
 
 
 class FlatSearch(TreeSearch):

@@ -22,7 +22,8 @@ from ..rules import COLORS, GameState
 from ..workers import WorkerContext, WorkerPool
 from .flat import make_search
 from .mate import find_mate
-from .tree import Search, Settings, Summary, TreeSearch
+from .tree import TreeSearch
+from .types import Search, Settings, Summary
 
 
 @dataclass(frozen=True)

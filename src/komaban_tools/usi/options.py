@@ -30,7 +30,7 @@ from __future__ import annotations
 import re
 from dataclasses import dataclass
 
-from ..search.tree import Settings
+from ..search.types import Settings
 from ..workers import cpu_count
 
 DEFAULT_THINK_MS = 1000  # for a bare "go"
