@@ -38,7 +38,7 @@ EXTRAS := test,evaluate,examples
 
 .PHONY: all install demo test test-pythons sanitize-install sanitize fuzz docs bench bench-peers \
   native-bench dist check-dist lint-tools format lint clean fuzz-native-build fuzz-native \
-  fuzz-replay fuzz-merge coverage native-check perft match bench-engine gui-tools FORCE
+  fuzz-replay fuzz-merge coverage native-check perft match baseline bench-engine gui-tools FORCE
 .PHONY: test-two-word test-arm64 test-windows-core check-macos
 
 all: install
@@ -93,17 +93,30 @@ perft: install
 	$(VPY) -m pytest -q tests/test_rules.py -k perft -m "slow or not slow"
 
 # Matches of the USI engine, refereed by cshogi.cli through tools/usi_match.py
-# (not in CI: about an hour on 2 cores). Each prints a table; records (CSA),
+# (not in CI: about four hours on 2 cores). Each prints a table; records (CSA),
 # replay pages and summaries go to MATCH_DIR/<opponent>/. Fails when a game
 # ends by an illegal move, on time or by a crash, or a target is missed: at
 # least 99 % against the random mover, an Elo interval above 0 against flat
-# Monte Carlo at equal playouts per move. Fairy-Stockfish (Skill Level 0 and
-# -20, its weakest, at about 100 nodes a move through nodestime) and gpsusi
-# are measured, not targets.
+# Monte Carlo at equal playouts per move and above +100 against the engine of
+# BASELINE (a git worktree of that commit, with a venv of its own), at least a
+# quarter of the games against Fairy-Stockfish at Skill Level 0. Fairy-Stockfish
+# (Skill Level 0 and -20, its weakest, at about 100 nodes a move through
+# nodestime) and gpsusi play at the same settings as before the evaluation.
 MATCH_DIR ?= build/match
 MATCH = $(VPY) tools/usi_match.py
 MATCH_CLOCK := --time 120000 --inc 2000
-match: install
+# The engine before the static evaluation came into the search.
+BASELINE ?= 71b8af6
+BASELINE_DIR := build/baseline-$(BASELINE)
+# Two engines of one worker each, and the same margin, when they share 2 cores.
+EVEN := Workers:1,TimeMargin:100
+
+baseline: FORCE
+	@git worktree prune
+	test -d $(BASELINE_DIR) || git worktree add --detach $(BASELINE_DIR) $(BASELINE)
+	$(MAKE) -C $(BASELINE_DIR) install PYTHON=$(PYTHON)
+
+match: install baseline
 	tools/system-packages
 	$(VPY) $(PIP_INSTALL) --only-binary=cshogi $(USI_TOOLS)
 	@status=0; \
@@ -114,11 +127,15 @@ match: install
 	  --options1 Workers:1,MaxPlayouts:1000,SearchKind:tree \
 	  --options2 Workers:1,MaxPlayouts:1000,SearchKind:flat \
 	  --expect-elo-above 0 --out $(MATCH_DIR)/flat || status=1; \
-	for level in 0 -20; do \
-	  $(MATCH) komaban fairy-stockfish --name2 "fairy-stockfish $$level" --games 20 \
-	    --byoyomi 1000 100 --options1 Workers:2 --options2 "Skill Level:$$level,nodestime:1" \
-	    --out $(MATCH_DIR)/fairy-stockfish$$level || status=1; \
-	done; \
+	$(MATCH) komaban $(BASELINE_DIR)/.venv/bin/komaban-usi --name2 "komaban $(BASELINE)" \
+	  --games 100 --byoyomi 500 --options1 $(EVEN) --options2 $(EVEN) \
+	  --expect-elo-above 100 --out $(MATCH_DIR)/baseline || status=1; \
+	$(MATCH) komaban fairy-stockfish --name2 "fairy-stockfish 0" --games 40 \
+	  --byoyomi 1000 100 --options1 Workers:2 --options2 "Skill Level:0,nodestime:1" \
+	  --expect-wins 0.25 --out $(MATCH_DIR)/fairy-stockfish0 || status=1; \
+	$(MATCH) komaban fairy-stockfish --name2 "fairy-stockfish -20" --games 20 \
+	  --byoyomi 1000 100 --options1 Workers:2 --options2 "Skill Level:-20,nodestime:1" \
+	  --out $(MATCH_DIR)/fairy-stockfish-20 || status=1; \
 	$(MATCH) komaban gpsusi --games 20 --byoyomi 1000 200 --options1 Workers:2 \
 	  --out $(MATCH_DIR)/gpsusi || status=1; \
 	for summary in $(MATCH_DIR)/*/summary.txt; do cat $$summary; done; \
