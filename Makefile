@@ -93,7 +93,7 @@ perft: install
 	$(VPY) -m pytest -q tests/test_rules.py -k perft -m "slow or not slow"
 
 # Matches of the USI engine, refereed by cshogi.cli through tools/usi_match.py
-# (not in CI: about four hours on 2 cores). Each prints a table; records (CSA),
+# (not in CI: about two and a half hours on 2 cores). Each prints a table; records (CSA),
 # replay pages and summaries go to MATCH_DIR/<opponent>/. Fails when a game
 # ends by an illegal move, on time or by a crash, or a target is missed: at
 # least 99 % against the random mover, an Elo interval above 0 against flat
@@ -108,7 +108,8 @@ MATCH_CLOCK := --time 120000 --inc 2000
 # The engine before the static evaluation came into the search.
 BASELINE ?= 71b8af6
 BASELINE_DIR := build/baseline-$(BASELINE)
-# Two engines of one worker each, and the same margin, when they share 2 cores.
+# Two engines of one worker each, and the same margin, when they share 2 cores;
+# two such games at once keep one engine thinking on each core.
 EVEN := Workers:1,TimeMargin:100
 
 baseline: FORCE
@@ -128,7 +129,7 @@ match: install baseline
 	  --options2 Workers:1,MaxPlayouts:1000,SearchKind:flat \
 	  --expect-elo-above 0 --out $(MATCH_DIR)/flat || status=1; \
 	$(MATCH) komaban $(BASELINE_DIR)/.venv/bin/komaban-usi --name2 "komaban $(BASELINE)" \
-	  --games 100 --byoyomi 500 --options1 $(EVEN) --options2 $(EVEN) \
+	  --games 100 --concurrency 2 --byoyomi 500 --options1 $(EVEN) --options2 $(EVEN) \
 	  --expect-elo-above 100 --out $(MATCH_DIR)/baseline || status=1; \
 	$(MATCH) komaban fairy-stockfish --name2 "fairy-stockfish 0" --games 40 \
 	  --byoyomi 1000 100 --options1 Workers:2 --options2 "Skill Level:0,nodestime:1" \

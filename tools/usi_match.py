@@ -293,6 +293,7 @@ def main(argv: Sequence[str]) -> int:
     names = (args.name1 or args.engine1, args.name2 or args.engine2)
     args.name1, args.name2 = names
     results: list[GameResult] = []
+    start = time.monotonic()
     with ThreadPoolExecutor(args.concurrency) as pool:
         futures = [pool.submit(referee_game, n, args, engines) for n in range(1, args.games + 1)]
         for future in futures:
@@ -306,6 +307,7 @@ def main(argv: Sequence[str]) -> int:
                 flush=True,
             )
     summary = table(results, names)
+    summary += f"\n  wall time {(time.monotonic() - start) / 60:.0f} min"
     missing = shortfalls(results, args)
     if missing:
         summary += "\n  FALLS SHORT: " + "; ".join(missing)
