@@ -94,6 +94,19 @@ def test_finds_mate_in_one_and_reports_it(engine):
 
 
 @end_to_end
+def test_the_proof_number_solver_finds_a_mate_in_seven_at_the_root(engine):
+    sfen = "2G1n4/3+B2n2/+P5ks+R/1p7/7p1/2p5P/1P1K5/3SgS2L/6S2 b RB2G3L2P2n10p 247"
+    engine.setoption("MateSolver", "dfpn")
+    engine.setoption("MatePlies", 7)
+    engine.position(sfen="sfen " + sfen)
+    info = []
+    best, _ = engine.go(btime=0, wtime=0, byoyomi=1500, listener=info.append)
+    board = legal_usi(sfen, [])
+    assert board.is_legal(board.move_from_usi(best)), best
+    assert any(" score mate 7 " in line for line in info), info[-1:]
+
+
+@end_to_end
 def test_infinite_search_answers_stop(engine):
     engine.position(["2g2f"])
     send(engine, "go infinite")

@@ -20,6 +20,7 @@ from komaban import Move
 from ..notation import usi_to_komaban
 from ..rules import COLORS, GameState
 from ..workers import WorkerContext, WorkerPool
+from .dfpn import solve_state
 from .flat import make_search
 from .mate import find_mate
 from .tree import TreeSearch
@@ -81,9 +82,13 @@ def serve_search(request: SearchRequest, worker: WorkerContext) -> Summary:
         # It watches the stop flag too: a stop (a pondered move not played) may
         # come before the deadline.
         deadline = time.monotonic() + request.mate_seconds
-        line = find_mate(
-            state.board, state.turn, search.settings.mate_plies, deadline, worker.stopped
-        )
+        plies = search.settings.mate_plies
+        line: list[Move] | None
+        if search.settings.mate_solver == "dfpn":
+            found = solve_state(state, plies, deadline, worker.stopped)
+            line = found.line if found.status == "mate" else None
+        else:
+            line = find_mate(state.board, state.turn, plies, deadline, worker.stopped)
         if line is not None and not worker.stopped():
             search.prove_mate(line)
     next_report = time.monotonic() + request.interval

@@ -46,6 +46,9 @@ class Settings:
     exploration: float = 1.0
     # Plies of the mate search run at the root before the playouts (0: none).
     mate_plies: int = 3
+    # That search: "checks" tries every check to the full depth, "dfpn" is the
+    # proof-number solver (search.dfpn), which reaches deeper in the same time.
+    mate_solver: str = "checks"
     # The share of a leaf's static evaluation in its value (0: playouts alone).
     eval_weight: float = 0.7
     # The share of the minimax of evaluations in a child's value at selection.

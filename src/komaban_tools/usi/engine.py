@@ -264,6 +264,7 @@ class UsiEngine:
             playouts_per_leaf=int(values["PlayoutsPerLeaf"]),
             exploration=int(values["Exploration"]) / 100,
             mate_plies=int(values["MatePlies"]),
+            mate_solver=str(values["MateSolver"]),
             eval_weight=int(values["EvalWeight"]) / 100,
             minimax_weight=int(values["MinimaxWeight"]) / 100,
             prior_weight=int(values["PriorWeight"]) / 100,

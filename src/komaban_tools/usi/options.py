@@ -10,13 +10,15 @@ Options (setoption name N value V):
 * MaxPlayouts: playouts per move at most, 0 for no limit (default 0)
 * Exploration: the UCB1 constant in hundredths (default 100)
 * MatePlies: depth of the mate search run before the playouts, 0 for none (default 3)
+* MateSolver: that search: checks (every check to the full depth) or dfpn (the
+  proof-number solver of go mate)
 * EvalWeight: the share of a leaf's static evaluation in its value, in percent
   (0: playouts alone; with PlayoutsPerLeaf 0, the evaluation alone)
 * MinimaxWeight: the share of the minimax of evaluations at selection, in percent
 * PriorWeight: progressive bias by what a move wins at a glance, in hundredths
 * Widening: progressive widening, in hundredths (0: every move from the start)
 * KingSafety: the weight of King safety in the evaluation, in percent
-* ExpandAfter: iterations that score a new leaf before it grows children (default 1)
+* ExpandAfter: iterations that score a new leaf before it grows children (default 3)
 * DecisiveMoves: a move that mates at once is tried first wherever a node is expanded
 * ReuseTree: each search goes on from the tree of the one before
 
@@ -92,7 +94,8 @@ OPTIONS = {
     "TimeMargin": Option("spin", 250, 0, 60000),
     "MaxPlayouts": Option("spin", 0, 0, (1 << 31) - 1),
     "Exploration": Option("spin", _percent(_DEFAULT.exploration), 1, 1000),
-    "MatePlies": Option("spin", _DEFAULT.mate_plies, 0, 7),
+    "MatePlies": Option("spin", _DEFAULT.mate_plies, 0, 15),
+    "MateSolver": Option("combo", _DEFAULT.mate_solver, choices=("checks", "dfpn")),
     "EvalWeight": Option("spin", _percent(_DEFAULT.eval_weight), 0, 100),
     "MinimaxWeight": Option("spin", _percent(_DEFAULT.minimax_weight), 0, 100),
     "PriorWeight": Option("spin", _percent(_DEFAULT.prior_weight), 0, 1000),
