@@ -93,7 +93,7 @@ perft: install
 	$(VPY) -m pytest -q tests/test_rules.py -k perft -m "slow or not slow"
 
 # Matches of the USI engine, refereed by cshogi.cli through tools/usi_match.py
-# (not in CI: about two and a half hours on 2 cores). Each prints a table; records (CSA),
+# (not in CI: about 1 h 45 min on 2 cores). Each prints a table; records (CSA),
 # replay pages and summaries go to MATCH_DIR/<opponent>/. Fails when a game
 # ends by an illegal move, on time or by a crash, or a target is missed: at
 # least 99 % against the random mover, an Elo interval above 0 against flat
